@@ -1,0 +1,1 @@
+#include "secure_random.h"

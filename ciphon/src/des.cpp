@@ -1,0 +1,1 @@
+// DES block cipher.

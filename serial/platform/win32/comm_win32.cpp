@@ -1,0 +1,1 @@
+#include "comm_api.h"
