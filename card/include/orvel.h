@@ -102,7 +102,8 @@ ORVEL_API void MakeMac(const char *input, char *output,
 ORVEL_API void ExOr(const char *first, char *output, const char *second);
 
 /* Appends the XOR of the bytes spelled by text[0..count-1] as two hex
- * characters and a NUL: text needs count + 3 characters. count 0..256. */
+ * characters and a NUL: text needs count + 3 characters. Any count >= 0 (no
+ * working copy, so no upper limit); a negative count counts as 0. */
 ORVEL_API void MakeLrc(char *text, int count);
 
 /* Writes the complemented XOR of the 11 bytes spelled by the 22 characters
