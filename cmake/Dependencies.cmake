@@ -4,6 +4,10 @@
 
 set(ORVEL_APT_DRY_RUN OFF CACHE BOOL "Only print the packages that would be installed")
 
+# The libraries name their installed include directory when they are
+# declared, so the install directory variables must exist before them.
+include(GNUInstallDirs)
+
 function(orvel_require_debian_packages)
   if(NOT CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux")
     return()
@@ -26,7 +30,7 @@ function(orvel_require_debian_packages)
   list(JOIN missing " " missing_text)
   set(command "apt-get install -y --no-install-recommends ${missing_text}")
   if(ORVEL_APT_DRY_RUN)
-    message(STATUS "Would install: ${missing_text}")
+    message(STATUS "Missing Debian packages (dry run, nothing installed): ${command}")
     return()
   endif()
   find_program(ORVEL_APT_GET apt-get)
@@ -59,8 +63,11 @@ if(NOT CMAKE_CROSSCOMPILING)
     list(APPEND ORVEL_DEBIAN_PACKAGES libbenchmark-dev)
   endif()
   if(ORVEL_BUILD_TOOLS)
-    list(APPEND ORVEL_DEBIAN_PACKAGES libcli11-dev)
+    list(APPEND ORVEL_DEBIAN_PACKAGES libcli11-dev nlohmann-json3-dev)
   endif()
+  # cpack -G DEB: dpkg-shlibdeps (dpkg-dev) and file work out the package's
+  # runtime dependencies.
+  list(APPEND ORVEL_DEBIAN_PACKAGES dpkg-dev file)
   orvel_require_debian_packages(${ORVEL_DEBIAN_PACKAGES})
 
   find_package(Threads REQUIRED)
@@ -74,5 +81,6 @@ if(NOT CMAKE_CROSSCOMPILING)
   endif()
   if(ORVEL_BUILD_TOOLS)
     find_package(CLI11 REQUIRED)
+    find_package(nlohmann_json 3 REQUIRED)
   endif()
 endif()
