@@ -36,7 +36,9 @@ function(orvel_require_debian_packages)
   find_program(ORVEL_APT_GET apt-get)
   execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT ORVEL_APT_GET OR NOT uid STREQUAL "0")
-    message(FATAL_ERROR "Missing Debian packages; install them with: sudo ${command}")
+    # The indented line is printed as it stands, never wrapped: one line to
+    # copy and run.
+    message(FATAL_ERROR "Missing Debian packages; install them with:\n  sudo ${command}")
   endif()
   message(STATUS "Installing Debian packages: ${missing_text}")
   execute_process(COMMAND ${CMAKE_COMMAND} -E env DEBIAN_FRONTEND=noninteractive
@@ -50,7 +52,7 @@ function(orvel_require_debian_packages)
       RESULT_VARIABLE rc)
   endif()
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "Could not install the build's Debian packages; run: ${command}")
+    message(FATAL_ERROR "Could not install the build's Debian packages; run:\n  ${command}")
   endif()
 endfunction()
 
