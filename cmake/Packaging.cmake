@@ -115,19 +115,42 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvel)
 set(CPACK_PACKAGE_VENDOR "Orvel developers")
 set(CPACK_PACKAGE_CONTACT "Orvel developers <orvel@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Tarvex (serial line library), Orvel (card library) and Ciphon (DES), with their C headers, CMake and pkg-config files, the orvel tool and the orvel-sim simulated reader.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "The serial line library Tarvex, the card library Orvel and the DES library Ciphon, with their C headers, CMake package and pkg-config files, the orvel command-line tool and the orvel-sim simulated reader.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES OFF)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Runtime dependencies from the binaries themselves (dpkg-shlibdeps), and a
-# shlibs file plus ldconfig triggers for our own libraries.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+
+# The linker cache is refreshed by dpkg's ldconfig trigger, as Debian's own
+# library packages do, instead of by postinst/postrm scripts: a package with
+# no postrm and no conffiles leaves nothing behind after `dpkg -r`, not even
+# an entry in the "config-files" state. The shlibs file lets packages built
+# against ours depend on it. CPack's own dependency scan would add the
+# maintainer scripts, so cmake/DebianDepends.cmake runs dpkg-shlibdeps itself.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+set(_orvel_deb_dir ${PROJECT_BINARY_DIR}/packaging/deb)
+file(WRITE ${_orvel_deb_dir}/triggers "activate-noawait ldconfig\n")
+set(_orvel_shlibs "")
+foreach(lib IN ITEMS Tarvex Orvel Ciphon)
+  string(APPEND _orvel_shlibs
+    "lib${lib} ${PROJECT_VERSION_MAJOR} ${CPACK_PACKAGE_NAME} (>= ${PROJECT_VERSION})\n")
+endforeach()
+file(WRITE ${_orvel_deb_dir}/shlibs "${_orvel_shlibs}")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${_orvel_deb_dir}/triggers ${_orvel_deb_dir}/shlibs)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(_orvel_binaries Tarvex Orvel Ciphon ${ORVEL_INSTALLED_PROGRAMS})
+list(TRANSFORM _orvel_binaries REPLACE "(.+)" "$<TARGET_FILE:\\1>")
+list(JOIN _orvel_binaries "\n" _orvel_binaries)
+file(GENERATE OUTPUT ${_orvel_deb_dir}/binaries.txt CONTENT "${_orvel_binaries}\n")
+set(CPACK_ORVEL_DEB_BINARIES ${_orvel_deb_dir}/binaries.txt)
+set(CPACK_ORVEL_DEB_WORK_DIR ${_orvel_deb_dir})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/DebianDepends.cmake)
+
 include(CPack)
