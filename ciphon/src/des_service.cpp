@@ -16,13 +16,17 @@ void wipe(KeySchedule& schedule) {
     for (std::size_t i = 0; i < schedule.round_keys.size(); ++i) words[i] = 0;
 }
 
-template <typename Crypt>
-int run_service(const char* input, char* output, const char* key, Crypt crypt) {
+enum class Direction { encrypt, decrypt };
+
+template <Direction direction>
+int run_service(const char* input, char* output, const char* key) {
     // Decode everything before writing, so the result is right even if a
     // caller hands the same buffer twice.
     auto schedule = make_key_schedule(decode_block(key));
     auto block = decode_block(input);
-    encode_block(crypt(block, schedule), output);
+    block = direction == Direction::encrypt ? encrypt_block(block, schedule)
+                                            : decrypt_block(block, schedule);
+    encode_block(block, output);
     wipe(schedule);
     return 0;
 }
@@ -31,9 +35,9 @@ int run_service(const char* input, char* output, const char* key, Crypt crypt) {
 }  // namespace ciphon
 
 extern "C" int DESencrypt(const char* input, char* output, const char* key) {
-    return ciphon::run_service(input, output, key, ciphon::encrypt_block);
+    return ciphon::run_service<ciphon::Direction::encrypt>(input, output, key);
 }
 
 extern "C" int DESdecrypt(const char* input, char* output, const char* key) {
-    return ciphon::run_service(input, output, key, ciphon::decrypt_block);
+    return ciphon::run_service<ciphon::Direction::decrypt>(input, output, key);
 }
