@@ -126,11 +126,16 @@ fi
 sim=$prefix/bin/orvel-sim
 [[ -x $sim ]] || fail "orvel-sim not installed in $prefix/bin"
 
+# A card serial number and a port number other than the simulator's defaults,
+# so that what the programs print can only come from this card on this line.
+card_serial=5A17C0DE00FF1234
+sim_port=42
+
 # Starts the installed simulator and exports the TARVEX_COM<n> line it prints;
 # sets `port`.
 start_sim() {
     : >"$work/sim.out"
-    "$sim" >"$work/sim.out" 2>"$work/sim.err" &
+    "$sim" --port "$sim_port" --serial "$card_serial" >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     local line="" tries
     for ((tries = 0; tries < 200; ++tries)); do
@@ -146,15 +151,13 @@ start_sim() {
     port=${name#TARVEX_COM}
 }
 
-declare -A serial_of
 for program in "$work/c/read_serial_c" "$work/cxx-build/read_serial_cxx"; do
     start_sim
     out=$(timeout 60 "$program" "$port" 2>"$work/program.err") ||
         { cat "$work/program.err" >&2; fail "$(basename "$program") failed against orvel-sim"; }
     stop_sim
-    [[ $out =~ ^[0-9A-F]{16}$ ]] || fail "$(basename "$program") printed '$out', not a serial number"
-    serial_of[$(basename "$program")]=$out
+    [[ $port == "$sim_port" ]] || fail "orvel-sim printed port $port, asked for $sim_port"
+    [[ $out == "$card_serial" ]] ||
+        fail "$(basename "$program") read serial '$out', the card's is $card_serial"
 done
-[[ ${serial_of[read_serial_c]} == "${serial_of[read_serial_cxx]}" ]] ||
-    fail "the C and C++ programs read different serial numbers: ${serial_of[*]}"
-echo "serial number read by both programs: ${serial_of[read_serial_c]}"
+echo "both programs read the card's serial number $card_serial"
