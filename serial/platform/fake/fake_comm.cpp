@@ -92,6 +92,18 @@ void reset() {
     s.device = default_device();
 }
 
+void clear_calls() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.calls.clear();
+}
+
+void clear_failures() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.fail_from.clear();
+}
+
 Device& device() { return state().device; }
 const std::vector<Call>& calls() { return state().calls; }
 

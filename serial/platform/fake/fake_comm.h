@@ -71,6 +71,11 @@ struct Device {
 // present state (9600 8N1, all time-outs 0).
 void reset();
 
+// Forgets the record of calls, or the failures asked for, and nothing else:
+// the device, its state and its live handles stay.
+void clear_calls();
+void clear_failures();
+
 Device& device();
 const std::vector<Call>& calls();
 std::vector<Fn> call_sequence();
