@@ -45,7 +45,9 @@ ORVEL_API int OrvelSendFrame(int port, unsigned char *block, int len);
  * Returns 0 accepted (status 0x00 or 0xE7, or byte 3 is 0x61); 1 no complete
  * reply (silent line, second stall, over 254 characters, odd character
  * count); 2 refused (also a reply of fewer than three bytes). A refused
- * reply stays decoded in reply. */
+ * reply stays decoded in reply; on 1 nothing is written. The rest of an
+ * overlong reply is read and dropped up to its terminator (at most 4096
+ * characters more), so the next reply starts clean. */
 ORVEL_API int OrvelRcvFrame(int port, unsigned char *reply);
 
 /* Power the card up or down. 0 done; 1 send failed; 2 reply missing or
@@ -135,8 +137,9 @@ ORVEL_API int OrvelWrBin(int port, unsigned char cla, unsigned char p1,
                          const unsigned char *data, const unsigned char *keyA,
                          const unsigned char *keyB);
 
-/* Single-exchange UPDATE BINARY / WRITE BINARY of len bytes (0..118), no
- * MAC, no follow-up. The card is powered off on results 1 and 2. 0-2. */
+/* Single-exchange UPDATE BINARY / WRITE BINARY of len bytes, no MAC, no
+ * follow-up. len 0..118; otherwise nothing is sent and the result is 1. The
+ * card is powered off on results 1 and 2. 0-2. */
 ORVEL_API int OrvelUpdBinPurse(int port, unsigned char cla, unsigned char p1,
                                unsigned char p2, int len,
                                const unsigned char *data);
