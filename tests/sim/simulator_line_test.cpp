@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "hex.h"
 #include "sim/simulator.h"
@@ -274,6 +275,37 @@ TEST_F(SimulatedLine, TraceShowsEveryFrameDecoded) {
     EXPECT_EQ(lines[0], "#1 in  power up 02 00 00");
     EXPECT_EQ(lines[2], "#2 in  card-output GET INFO CLA 80 INS C0 P1 02 P2 A1 Le 08");
     EXPECT_EQ(lines[3], "#2 out status 00 data 1032547698BADCFE SW 90 00");
+}
+
+// Simulators share nothing: many at once, each with its own client thread.
+TEST(IndependentSimulators, ServeClientsInParallel) {
+    constexpr int kCount = 16;
+    constexpr int kFirstPort = 20;
+    std::vector<std::unique_ptr<sim::Simulator>> simulators;
+    for (int i = 0; i < kCount; ++i) {
+        simulators.push_back(std::make_unique<sim::Simulator>());
+        simulators.back()->map_port(kFirstPort + i);  // before any thread opens a port
+    }
+    std::vector<int> results(kCount, -1);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kCount; ++i) {
+        clients.emplace_back([i, &results] {
+            const int port = kFirstPort + i;
+            COM_Initialize(port, 9600, 8, 'N', 1, kReadTimeoutMs);
+            if (COM_Open(port) != 1) return;
+            const unsigned char amount[3] = {0x00, 0x00, static_cast<unsigned char>(i)};
+            const unsigned char data[8] = {};
+            int failures = Gcr400PowerOn(port);
+            for (int round = 0; round < 5; ++round) failures += OrvelCredit(port, 0x80, 0x00, amount, data);
+            COM_Close(port);
+            results[static_cast<std::size_t>(i)] = failures;
+        });
+    }
+    for (auto& client : clients) client.join();
+    for (int i = 0; i < kCount; ++i) {
+        EXPECT_EQ(results[static_cast<std::size_t>(i)], 0) << i;
+        EXPECT_EQ(simulators[static_cast<std::size_t>(i)]->card().balance, 1000u + 5u * static_cast<unsigned>(i)) << i;
+    }
 }
 
 // ---- the program ----------------------------------------------------------
