@@ -48,7 +48,8 @@ std::vector<BlockCase> info_cases() {
     const std::pair<std::uint8_t, std::uint8_t> lengths[] = {
         {0x00, 0x00}, {0xA0, 0x08}, {0xA1, 0x08}, {0xA2, 0x08}, {0xA3, 0x04},
         {0xA4, 0x0D}, {0x06, 0x02}, {0x55, 0x00}, {0xA5, 0x00}};
-    for (auto [p2, le] : lengths) {
+    for (const auto& entry : lengths) {
+        const std::uint8_t p2 = entry.first, le = entry.second;
         char name[32];
         std::snprintf(name, sizeof name, "GetInfoP2_%02X", p2);
         cases.push_back({name, [p2] { std::array<unsigned char, 16> out{}; return OrvelGetInfo(kPort, 0x80, 0x02, p2, out.data()); },
@@ -238,7 +239,9 @@ std::vector<BlockCase> purse_cases() {
                      {cat({{0x60, 0x12, 0xDA, 0x80, 0x36, 0x02, 0x00, 0x0C, 0x00, 0x00, 0x27, 0x10}, counting(8, 0x50)})}});
     const std::pair<int, Bytes> debits[] = {
         {1000, {0x00, 0x03, 0xE8}}, {100000, {0x01, 0x86, 0xA0}}, {0, {0x00, 0x00, 0x00}}, {0xFFFFFF, {0xFF, 0xFF, 0xFF}}};
-    for (const auto& [amount, bytes] : debits) {
+    for (const auto& debit : debits) {
+        const int amount = debit.first;
+        const Bytes& bytes = debit.second;
         cases.push_back({"DebitAmount" + std::to_string(amount),
                          [amount] {
                              const Bytes d = counting(4, 0x60);
