@@ -207,52 +207,83 @@ ORVEL_API int OrvelUpdatePurseValue(int port, unsigned char mark,
 
 /* ---- Key-file selection and authentication ---------------------------- */
 
-/* INS 0x28 (CLA 0x80) with an 8-byte challenge, then GET RESPONSE with CLA
- * 0x80 and Le 12. Writes cryptogram (4 bytes) and cardRandom (8 bytes), no
- * terminators. Never powers off. 0-4. */
+/* Key-file selection: CLA 0x80 INS 0x28 P1 P2 with the 8-byte challenge,
+ * then GET RESPONSE with CLA 0x80 and Le 12 whatever the first reply said.
+ * Writes cryptogram (4 bytes) and cardRandom (8 bytes) from the answer, no
+ * terminators, only on 0. Never powers off. 0-4. */
 ORVEL_API int OrvelSelFK(int port, unsigned char p1, unsigned char p2,
                          const unsigned char *challenge,
                          unsigned char *cryptogram, unsigned char *cardRandom);
 
-/* Authenticates the card under the two-key key keyA/keyB with a fresh
- * challenge from the operating system's secure random generator. Writes the
- * derived keys (8 bytes and 0x00 each, 9 bytes of room). 1 key-file
- * selection failed; 2 cryptogram mismatch. Outputs untouched on failure;
- * power unchanged. 0-2. */
+/* Authenticates the card's current key file under the two-key key
+ * keyA/keyB. The caller powers the card and selects the file first.
+ * The 8-byte challenge is drawn afresh for every call from the operating
+ * system's secure random generator (getrandom on Linux, BCryptGenRandom on
+ * Windows), byte 0 first, and sent with OrvelSelFK P1 0x00 P2 0x01. If the
+ * generator fails, nothing is sent and the result is 1: no predictable
+ * challenge is ever used.
+ * derivedKey1 = 3DES-EDE(cardRandom, keyA, keyB), derivedKey2 =
+ * 3DES-EDE(cardRandom, keyB, keyA); the cryptogram must equal bytes 4..7 of
+ * 3DES-EDE(challenge, derivedKey1, derivedKey2).
+ * 0 authenticated: derivedKey1 and derivedKey2 written, 8 bytes and 0x00
+ *   each (9 bytes of room);
+ * 1 the generator failed or OrvelSelFK returned nonzero;
+ * 2 cryptogram mismatch (wrong key or a reply that is not the card's).
+ * Outputs untouched on 1 and 2; never powers the card up or off. */
 ORVEL_API int OrvelAuth(int port, const unsigned char *keyA,
                         const unsigned char *keyB, unsigned char *derivedKey1,
                         unsigned char *derivedKey2);
 
-/* Powers up (one retry), selects 0x3F01 and authenticates. 1 power-up failed
- * (not powered off); 2 selection failed; 3 authentication failed (powered
- * off on 2 and 3). 0-3. */
+/* Powers up (one retry), selects 0x3F01 (OrvelSelFil P1 0x00 P2 0x00 P3
+ * 0x02) and runs OrvelAuth. 0 authenticated: card left powered with 0x3F01
+ * selected, derived keys written as by OrvelAuth; 1 power-up failed (not
+ * powered off); 2 selection failed; 3 authentication failed (powered off on
+ * 2 and 3). */
 ORVEL_API int OrvelInfoFile(int port, const unsigned char *keyA,
                             const unsigned char *keyB,
                             unsigned char *derivedKey1,
                             unsigned char *derivedKey2);
 
-/* VERIFY (0x20) of an 8-byte code. Powered off on 1 and 2. 0-2. */
+/* VERIFY (CLA cla, INS 0x20, P1 0x00, P2 p2) of an 8-byte code, one
+ * exchange. 0 the reader accepted the reply, whatever SW1 SW2 the card gave;
+ * 1 send failed; 2 reply missing or refused (powered off on 1 and 2). */
 ORVEL_API int OrvelVerify(int port, unsigned char cla, unsigned char p2,
                           const unsigned char *code);
 
-/* Powers up (one retry), reads 8 bytes, presents their DES encryption under
- * key with VERIFY, reads record 1 of file 2 into out (8 bytes, no
- * terminator) and powers off. out[0..3] are cleared once the card is
- * powered. 0-3. */
+/* Powers up (one retry), reads 8 bytes at offset 0 of the current file,
+ * presents their DES encryption under key with VERIFY, reads record 1 with
+ * P2 0x02 (READ RECORD P1 0x01 P2 0x02 Le 8) into out (8 bytes, no
+ * terminator) and powers off (retried once; its result does not count).
+ * out[0..3] are cleared once the card is powered.
+ * 0 read; 1 power-up failed (not powered off, out untouched) or the read of
+ * the 8 bytes failed; 2 VERIFY failed; 3 the record read failed. The card is
+ * powered off after every result but the failed power-up. */
 ORVEL_API int OrvelBCardRead(int port, const unsigned char *key,
                              unsigned char *out);
 
 /* ---- System key derivation and key change ----------------------------- */
 
-/* Powers up (one retry), reads the serial number and writes it (8 bytes and
- * 0x00) and its DES encryption under masterKey to sysKey1 and sysKey2 (8
- * bytes and 0x00 each). Powers off at the end, also on failure. 0-2. */
+/* Powers up (one retry), reads the serial number (OrvelGetInfo CLA 0x80 P1
+ * 0x02 P2 0xA1) and writes it (8 bytes and 0x00) and the system key, its DES
+ * encryption under masterKey, to sysKey1 and sysKey2 (8 bytes and 0x00
+ * each, the same bytes in both). Powers off at the end, also on failure.
+ * 0 done; 1 power-up failed; 2 serial-number read failed (outputs untouched
+ * on 1 and 2). */
 ORVEL_API int OrvelMakeSysKey(int port, const unsigned char *masterKey,
                               unsigned char *sysKey1, unsigned char *sysKey2,
                               unsigned char *serial);
 
-/* Powers up, reads the serial number, authenticates under keyA/keyB and
- * writes the system key of masterKey as two enciphered key records. 0-4. */
+/* Changes the card's key to the system key of masterKey: powers up (one
+ * retry), reads the serial number, authenticates with OrvelAuth under
+ * keyA/keyB on the file current after power-up, then writes two 16-byte key
+ * records (00 00 00, check byte, system key, P1, P2, 16-bit sum of bytes
+ * 0..13 high byte first), each 8-byte half enciphered separately with
+ * Triple_DES_Decryption under derivedKey1/derivedKey2, with OrvelWriteEFKey
+ * CLA 0x04: first to P1 0x81 P2 0x00, then to P1 0x00 P2 0x03. Powers off.
+ * 0 both records written (powered off); 1 power-up failed (not powered off);
+ * 2 serial-number read failed (powered off) or authentication failed (left
+ * powered); 3 first write failed; 4 second write failed after the first was
+ * accepted (powered off by the write on 3 and 4). */
 ORVEL_API int OrvelChangeKey(int port, const unsigned char *keyA,
                              const unsigned char *keyB,
                              const unsigned char *masterKey);

@@ -64,6 +64,8 @@ int first_phase(int port, std::optional<EncodedBlock>& block, PowerOffOnFailure 
                 ReplyBuffer& reply) {
     if (!block) return refuse_unsendable(port, on_failure);
     const int result = send_and_receive(port, *block, reply, kSendFailed, kReplyFailed);
+    // The block may carry a challenge, a code or a key record: gone once sent.
+    secure_wipe(std::span(block->bytes));
     if (result != kOk && on_failure == PowerOffOnFailure::yes) power_off(port);
     return result;
 }
