@@ -14,7 +14,7 @@ public:
     static constexpr char kFill = '\x5A';
 
     explicit GuardedBuffer(std::size_t room, const std::string& initial = {})
-        : bytes_(room + 2 * kGuard, kFill), room_(room) {
+        : bytes_(room + 2 * kGuard, kFill) {
         initial.copy(data(), initial.size());
     }
 
@@ -37,7 +37,6 @@ public:
 
 private:
     std::vector<char> bytes_;
-    std::size_t room_;
 };
 
 }  // namespace cipher_test
