@@ -163,6 +163,7 @@ struct SelFkCase {
     int expected;
     std::vector<Step> conversation;
 };
+void PrintTo(const SelFkCase& c, std::ostream* os) { *os << c.name; }
 
 class SelectKeyFileResultTest : public AuthTest, public ::testing::WithParamInterface<SelFkCase> {};
 
@@ -252,6 +253,7 @@ struct AuthRejectCase {
     int fail_write_after;
     int expected;
 };
+void PrintTo(const AuthRejectCase& c, std::ostream* os) { *os << c.name; }
 
 class AuthRejectTest : public AuthTest, public ::testing::WithParamInterface<AuthRejectCase> {};
 
@@ -292,6 +294,7 @@ struct InfoFileCase {
     int expected;
     std::vector<Step> conversation;
 };
+void PrintTo(const InfoFileCase& c, std::ostream* os) { *os << c.name; }
 
 class InfoFileTest : public AuthTest, public ::testing::WithParamInterface<InfoFileCase> {};
 

@@ -56,6 +56,7 @@ struct VerifyCase {
     int expected;
     std::vector<Step> conversation;
 };
+void PrintTo(const VerifyCase& c, std::ostream* os) { *os << c.name; }
 
 class VerifyResultTest : public CodePresentationTest, public ::testing::WithParamInterface<VerifyCase> {};
 
@@ -115,6 +116,7 @@ struct CardReadCase {
     std::vector<Step> conversation;
     OutAfter out;
 };
+void PrintTo(const CardReadCase& c, std::ostream* os) { *os << c.name; }
 
 class CardReadResultTest : public CodePresentationTest, public ::testing::WithParamInterface<CardReadCase> {};
 

@@ -124,6 +124,7 @@ struct MakeSysKeyCase {
     int expected;
     std::vector<Step> conversation;
 };
+void PrintTo(const MakeSysKeyCase& c, std::ostream* os) { *os << c.name; }
 
 class MakeSysKeyResultTest : public SystemKeyTest, public ::testing::WithParamInterface<MakeSysKeyCase> {};
 
@@ -201,6 +202,7 @@ struct ChangeKeyCase {
     int expected;
     std::vector<Step> conversation;
 };
+void PrintTo(const ChangeKeyCase& c, std::ostream* os) { *os << c.name; }
 
 class ChangeKeyResultTest : public SystemKeyTest, public ::testing::WithParamInterface<ChangeKeyCase> {};
 
