@@ -67,6 +67,11 @@ if(NOT CMAKE_CROSSCOMPILING)
   if(ORVEL_BUILD_TOOLS)
     list(APPEND ORVEL_DEBIAN_PACKAGES libcli11-dev nlohmann-json3-dev)
   endif()
+  if(ORVEL_BUILD_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # libFuzzer and the sanitizer runtimes of this clang.
+    string(REGEX MATCH "^[0-9]+" _orvel_clang_major "${CMAKE_CXX_COMPILER_VERSION}")
+    list(APPEND ORVEL_DEBIAN_PACKAGES libclang-rt-${_orvel_clang_major}-dev)
+  endif()
   # cpack -G DEB: dpkg-shlibdeps (dpkg-dev) and file work out the package's
   # runtime dependencies.
   list(APPEND ORVEL_DEBIAN_PACKAGES dpkg-dev file)
