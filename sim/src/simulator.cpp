@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -59,6 +60,7 @@ struct Simulator::Impl {
     explicit Impl(SimulatorOptions options)
         : card(std::move(options.card), options.random_seed ? *options.random_seed : fresh_seed()),
           baud(options.baud),
+          keep_frames(options.keep_frames),
           trace(std::move(options.trace)) {}
 
     PtyMaster pty;
@@ -67,11 +69,12 @@ struct Simulator::Impl {
     mutable std::mutex mutex;  // guards everything below up to the thread
     mutable std::condition_variable changed;
     Card card;
-    std::vector<FrameRecord> records;
+    std::deque<FrameRecord> records;
     std::size_t exchanges = 0;
     std::map<std::size_t, Fault> exchange_faults;
     std::vector<CommandFault> command_faults;
     unsigned baud;
+    std::size_t keep_frames;
     TraceSink trace;
     bool stopping = false;
 
@@ -196,6 +199,7 @@ void Simulator::Impl::handle(Bytes raw, bool too_long) {
             if (record.fault.kind != FaultKind::none) line_out += " [fault: " + describe(record.fault) + "]";
         }
         records.push_back(record);
+        while (records.size() > keep_frames) records.pop_front();
     }
     changed.notify_all();
     if (sink) {
@@ -306,7 +310,7 @@ void Simulator::clear_faults() {
 
 std::vector<FrameRecord> Simulator::frames() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->records;
+    return {impl_->records.begin(), impl_->records.end()};
 }
 
 void Simulator::clear_frames() {

@@ -40,6 +40,7 @@ struct SimulatorOptions {
     unsigned baud = 0;                          // pace output at 10 bits a byte; 0 = no pacing
     std::optional<std::uint64_t> random_seed;   // card randoms; unset = from std::random_device
     TraceSink trace;                            // one decoded line per frame in and out
+    std::size_t keep_frames = SIZE_MAX;         // frames() keeps at most this many, the newest
 };
 
 class Simulator {
