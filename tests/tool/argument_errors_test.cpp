@@ -47,6 +47,7 @@ const ArgumentCase kCases[] = {
     {"UnknownCommand", {"frobnicate"}, "\"frobnicate\" is not a command of orvel", 2},
     {"MacWithoutKeys", {"update-binary", "0102", "--mac"}, "--mac needs both --key-a and --key-b", 2},
     {"TraceWithoutSim", {"--trace", "power-on"}, "--trace needs --sim", 2},
+    {"RepeatedCommand", {"balance", "credit", "5", "balance"}, "\"balance\" was not expected", 2},
     // A bad argument of a later command stops the earlier ones too.
     {"LaterCommandBad", {"power-on", "debit", "16777216"}, "amount: 16777216 is out of range", 5},
 };

@@ -6,6 +6,9 @@
 #include <sim/card_state.h>
 #include <sim/crypto.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "tool_process.h"
 
 namespace {
@@ -127,7 +130,8 @@ TEST(JsonOutput, ArgumentErrorIsAnObjectToo) {
     EXPECT_NE(error.at("error").get<std::string>().find("amount"), std::string::npos);
 }
 
-TEST(Help, EveryCommandExplainsItselfWithAnExample) {
+// Every command's help ends with an example that runs against the simulator.
+TEST(Help, EveryCommandExplainsItselfWithAnExampleThatRuns) {
     auto top = run_orvel({"--help"});
     ASSERT_EQ(top.exit_status, 0);
     for (const char* command : {"demo", "power-on", "power-off", "info", "select", "read-binary", "read-record",
@@ -136,7 +140,18 @@ TEST(Help, EveryCommandExplainsItselfWithAnExample) {
         EXPECT_NE(top.out.find(command), std::string::npos) << command;
         auto help = run_orvel({command, "--help"});
         EXPECT_EQ(help.exit_status, 0) << command;
-        EXPECT_NE(help.out.find("Example:\n  orvel "), std::string::npos) << command << "\n" << help.out;
+        const std::string marker = "Example:\n  orvel ";
+        std::size_t at = help.out.find(marker);
+        ASSERT_NE(at, std::string::npos) << command << "\n" << help.out;
+        std::istringstream example(help.out.substr(at + marker.size()));
+        std::string line;
+        std::getline(example, line);
+        std::istringstream words(line);
+        std::vector<std::string> args;
+        for (std::string w; words >> w;) args.push_back(w);
+        ASSERT_NE(std::find(args.begin(), args.end(), command), args.end()) << line;
+        auto run = run_orvel(args);
+        EXPECT_EQ(run.exit_status, 0) << line << "\n" << run.out << run.err;
     }
 }
 

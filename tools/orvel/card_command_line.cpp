@@ -14,7 +14,7 @@ std::uint8_t byte_arg(const std::string& name, const std::string& text) {
 }
 
 void add_byte_option(CLI::App* sub, const std::string& name, std::string& target, const std::string& what) {
-    sub->add_option(name, target, what + " (hex byte)")->capture_default_str();
+    sub->add_option(name, target, what + " (hex byte)")->capture_default_str()->type_name("HH");
 }
 
 CLI::App* add_command(CLI::App& app, const std::string& name, const std::string& description,
@@ -25,7 +25,7 @@ CLI::App* add_command(CLI::App& app, const std::string& name, const std::string&
 }
 
 void add_key_option(CLI::App* sub, const std::string& name, std::string& target, const std::string& what) {
-    sub->add_option(name, target, what + " (8 bytes, 16 hex digits)")->required();
+    sub->add_option(name, target, what + " (8 bytes, 16 hex digits)")->required()->type_name("KEY");
 }
 
 }  // namespace
@@ -34,11 +34,11 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
     std::vector<CardSubcommand> commands;
 
     {
-        CLI::App* sub = add_command(app, "power-on", "Power the card up (reader command 6E).", "orvel --port 1 power-on");
+        CLI::App* sub = add_command(app, "power-on", "Power the card up (reader command 6E).", "orvel --sim power-on");
         commands.push_back({sub, [] { return PreparedCommand([](const CardLine& l) { return power_on(l); }); }});
     }
     {
-        CLI::App* sub = add_command(app, "power-off", "Power the card down (reader command 4D).", "orvel --port 1 power-off");
+        CLI::App* sub = add_command(app, "power-off", "Power the card down (reader command 4D).", "orvel --sim power-off");
         commands.push_back({sub, [] { return PreparedCommand([](const CardLine& l) { return power_off(l); }); }});
     }
     {
@@ -46,7 +46,7 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
         CLI::App* sub = add_command(app, "info",
                                     "Read a block of card information (INS C0). P2 picks the block: A1 the serial number "
                                     "(with P1 02), A0 A2 8 bytes, A3 4 bytes, A4 13 bytes, 06 2 bytes.",
-                                    "orvel --sim info --p2 A4");
+                                    "orvel --sim power-on info --p2 A4");
         add_byte_option(sub, "--cla", (*o)[0], "CLA");
         add_byte_option(sub, "--p1", (*o)[1], "P1");
         add_byte_option(sub, "--p2", (*o)[2], "P2, the block asked for");
@@ -64,8 +64,8 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
     {
         auto o = std::make_shared<std::array<std::string, 4>>(std::array<std::string, 4>{"", "00", "00", "02"});
         CLI::App* sub = add_command(app, "select", "Select a file by its identifier (SELECT, INS A4, then GET RESPONSE).",
-                                    "orvel --port 1 select 3F01");
-        sub->add_option("file-id", (*o)[0], "file identifier (hex, up to 4 digits)")->required();
+                                    "orvel --sim power-on select 3F01");
+        sub->add_option("file-id", (*o)[0], "file identifier (hex, up to 4 digits)")->required()->type_name("FID");
         add_byte_option(sub, "--p1", (*o)[1], "P1");
         add_byte_option(sub, "--p2", (*o)[2], "P2");
         add_byte_option(sub, "--p3", (*o)[3], "P3 (Lc)");
@@ -79,18 +79,18 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
     }
     for (bool record : {false, true}) {
         auto o = std::make_shared<std::array<std::string, 4>>(
-            std::array<std::string, 4>{"00", record ? "01" : "00", record ? "04" : "00", "8"});
+            std::array<std::string, 4>{"00", record ? "01" : "00", record ? "00" : "00", "8"});
         CLI::App* sub =
             record ? add_command(app, "read-record",
                                  "Read a record of the current file (READ RECORD, INS B2). P1 is the record number.",
-                                 "orvel --port 1 read-record --p1 01 --le 8")
+                                 "orvel --sim power-on verify 64710030FF547928 read-record --p1 01 --p2 02 --le 8")
                    : add_command(app, "read-binary",
                                  "Read bytes of the current file (READ BINARY, INS B0). P1 P2 are the offset.",
-                                 "orvel --port 1 read-binary --p2 10 --le 16");
+                                 "orvel --sim power-on select 0003 read-binary --p2 08 --le 8");
         add_byte_option(sub, "--cla", (*o)[0], "CLA");
         add_byte_option(sub, "--p1", (*o)[1], record ? "P1, the record number" : "P1, offset high byte");
-        add_byte_option(sub, "--p2", (*o)[2], record ? "P2, how P1 is meant" : "P2, offset low byte");
-        sub->add_option("--le", (*o)[3], "number of bytes to read, 0 to 121 (decimal)")->capture_default_str();
+        add_byte_option(sub, "--p2", (*o)[2], record ? "P2, the file (the simulator takes a short file identifier, 00 the current file)" : "P2, offset low byte");
+        sub->add_option("--le", (*o)[3], "number of bytes to read, 0 to 121 (decimal)")->capture_default_str()->type_name("N");
         commands.push_back({sub, [o, record] {
                                 std::uint8_t cla = byte_arg("--cla", (*o)[0]);
                                 std::uint8_t p1 = byte_arg("--p1", (*o)[1]);
@@ -111,14 +111,14 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
             app, "update-binary",
             "Write bytes into the current file (UPDATE BINARY, INS D6, then GET RESPONSE). With --mac the write "
             "carries a MAC under --key-a/--key-b (CLA 04) and the card's answer MAC is checked.",
-            "orvel --sim update-binary 0102030405 --mac --key-a 2122232425262728 --key-b 3132333435363738");
-        sub->add_option("data", o->data, "the bytes to write (hex; at most 118 bytes, 115 with --mac)")->required();
+            "orvel --sim power-on select 0004 update-binary 0102030405 --mac --key-a 2122232425262728 --key-b 3132333435363738");
+        sub->add_option("data", o->data, "the bytes to write (hex; at most 118 bytes, 115 with --mac)")->required()->type_name("HEX");
         add_byte_option(sub, "--cla", o->cla, "CLA (without --mac)");
         add_byte_option(sub, "--p1", o->p1, "P1, offset high byte");
         add_byte_option(sub, "--p2", o->p2, "P2, offset low byte");
         CLI::Option* mac = sub->add_flag("--mac", o->mac, "protect the write with a MAC");
-        sub->add_option("--key-a", o->key_a, "first MAC key (8 bytes, 16 hex digits)")->needs(mac);
-        sub->add_option("--key-b", o->key_b, "second MAC key (8 bytes, 16 hex digits)")->needs(mac);
+        sub->add_option("--key-a", o->key_a, "first MAC key (8 bytes, 16 hex digits)")->needs(mac)->type_name("KEY");
+        sub->add_option("--key-b", o->key_b, "second MAC key (8 bytes, 16 hex digits)")->needs(mac)->type_name("KEY");
         commands.push_back({sub, [o] {
                                 Bytes data = parse_hex_up_to("data", o->data, o->mac ? kMaxMacWrite : kMaxPlainWrite);
                                 std::uint8_t cla = byte_arg("--cla", o->cla);
@@ -141,10 +141,10 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
         auto o = std::make_shared<std::array<std::string, 3>>(std::array<std::string, 3>{"80", "00", "00000000"});
         CLI::App* sub = add_command(app, "balance",
                                     "Read the purse balance (INS 32, then GET RESPONSE); shown in hex and decimal.",
-                                    "orvel --sim balance");
+                                    "orvel --sim power-on balance");
         add_byte_option(sub, "--cla", (*o)[0], "CLA");
         add_byte_option(sub, "--p2", (*o)[1], "P2 (low four bits used)");
-        sub->add_option("--data", (*o)[2], "the 4 data bytes of the command (hex)")->capture_default_str();
+        sub->add_option("--data", (*o)[2], "the 4 data bytes of the command (hex)")->capture_default_str()->type_name("HEX");
         commands.push_back({sub, [o] {
                                 std::uint8_t cla = byte_arg("--cla", (*o)[0]);
                                 std::uint8_t p2 = byte_arg("--p2", (*o)[1]);
@@ -155,11 +155,11 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
     {
         auto o = std::make_shared<std::array<std::string, 4>>(std::array<std::string, 4>{"", "80", "00", "0000000000000000"});
         CLI::App* sub = add_command(app, "credit", "Credit the purse (INS 36) with an amount of 0 to 16777215.",
-                                    "orvel --sim credit 500");
-        sub->add_option("amount", (*o)[0], "amount to credit (decimal, 0 to 16777215)")->required();
+                                    "orvel --sim power-on credit 500 balance");
+        sub->add_option("amount", (*o)[0], "amount to credit (decimal, 0 to 16777215)")->required()->type_name("N");
         add_byte_option(sub, "--cla", (*o)[1], "CLA");
         add_byte_option(sub, "--p1", (*o)[2], "P1");
-        sub->add_option("--data", (*o)[3], "the 8 further data bytes (hex)")->capture_default_str();
+        sub->add_option("--data", (*o)[3], "the 8 further data bytes (hex)")->capture_default_str()->type_name("HEX");
         commands.push_back({sub, [o] {
                                 auto amount = static_cast<std::uint32_t>(parse_integer("amount", (*o)[0], 0, kMaxAmount));
                                 std::uint8_t cla = byte_arg("--cla", (*o)[1]);
@@ -171,10 +171,10 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
     {
         auto o = std::make_shared<std::array<std::string, 3>>(std::array<std::string, 3>{"", "80", "00000000"});
         CLI::App* sub = add_command(app, "debit", "Debit the purse (INS 34) by an amount of 0 to 16777215.",
-                                    "orvel --sim debit 250");
-        sub->add_option("amount", (*o)[0], "amount to debit (decimal, 0 to 16777215)")->required();
+                                    "orvel --sim power-on debit 250 balance");
+        sub->add_option("amount", (*o)[0], "amount to debit (decimal, 0 to 16777215)")->required()->type_name("N");
         add_byte_option(sub, "--cla", (*o)[1], "CLA");
-        sub->add_option("--data", (*o)[2], "the 4 further data bytes (hex)")->capture_default_str();
+        sub->add_option("--data", (*o)[2], "the 4 further data bytes (hex)")->capture_default_str()->type_name("HEX");
         commands.push_back({sub, [o] {
                                 auto amount = static_cast<int>(parse_integer("amount", (*o)[0], 0, kMaxAmount));
                                 std::uint8_t cla = byte_arg("--cla", (*o)[1]);
@@ -239,8 +239,8 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
     {
         auto o = std::make_shared<std::array<std::string, 3>>(std::array<std::string, 3>{"", "00", "00"});
         CLI::App* sub = add_command(app, "verify", "Present an 8-byte code to the card (VERIFY, INS 20).",
-                                    "orvel --port 1 verify 0102030405060708");
-        sub->add_option("code", (*o)[0], "the code (8 bytes, 16 hex digits)")->required();
+                                    "orvel --sim power-on verify 64710030FF547928");
+        sub->add_option("code", (*o)[0], "the code (8 bytes, 16 hex digits)")->required()->type_name("CODE");
         add_byte_option(sub, "--cla", (*o)[1], "CLA");
         add_byte_option(sub, "--p2", (*o)[2], "P2");
         commands.push_back({sub, [o] {
@@ -255,8 +255,8 @@ std::vector<CardSubcommand> add_card_subcommands(CLI::App& app) {
         CLI::App* sub = add_command(app, "send-frame",
                                     "Send a raw command block (block start 60, LN, reader command, payload; the check "
                                     "character is added) and print the reply block.",
-                                    "orvel --sim send-frame 60024D00");
-        sub->add_option("block", *o, "the command block (hex, 1 to 126 bytes)")->required();
+                                    "orvel --sim send-frame 60046E020000");
+        sub->add_option("block", *o, "the command block (hex, 1 to 126 bytes)")->required()->type_name("HEX");
         commands.push_back({sub, [o] {
                                 Bytes block = parse_hex_up_to("block", *o, kMaxCommandBlock);
                                 if (block.empty()) {

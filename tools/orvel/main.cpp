@@ -13,6 +13,8 @@
 #include "port_line.h"
 #include "simulated_line.h"
 
+#include <sim/card_state.h>
+
 namespace orvel::tool {
 
 namespace {
@@ -85,14 +87,26 @@ int run_commands(const GlobalOptions& g, const LineSettings& settings, const std
 
 }  // namespace
 
+// What --sim and the demo start with, from the simulator itself.
+std::string simulated_card_text() {
+    const sim::CardState card = sim::default_card();
+    auto hex = [](const auto& bytes) { return to_hex(bytes.data(), bytes.size()); };
+    return "The simulator's card (--sim, demo): serial number " + hex(card.serial) + ", authentication keys " +
+           hex(card.auth_key_a) + " / " + hex(card.auth_key_b) + ",\nMAC keys " + hex(card.mac_key_a) + " / " +
+           hex(card.mac_key_b) + ", balance " + std::to_string(card.balance) +
+           ";\nfiles 3F01 (application), 0003 card data, 0004 free data, 0005 purse value. It starts powered off.\n";
+}
+
 int run(int argc, char** argv) {
     CLI::App app{"orvel: work with an electronic-purse card in a serial card reader, or run the built-in demo.\n"
-                 "Give one or more commands; they run in order on one open port and stop at the first that fails."};
+                 "Give one or more commands (each once); they run in order on one open port and stop at the first\n"
+                 "that fails."};
     app.name("orvel");
     app.fallthrough();
     app.footer(
         "Ports: port number n opens COMn, the device in the environment variable TARVEX_COM<n>\n"
         "(for example TARVEX_COM3=/dev/ttyUSB0), else /dev/ttyS<n-1>.\n"
+        + simulated_card_text() +
         "Exit status: 0 success; 1 a card command failed; 2 usage; 3 malformed hex; 4 wrong length;\n"
         "5 value out of range; 6 port did not open; 7 simulator did not start.\n"
         "Examples:\n"
@@ -101,14 +115,15 @@ int run(int argc, char** argv) {
         "  orvel --sim --json power-on balance");
 
     GlobalOptions g;
-    app.add_option("--port", g.port, "port number n, 0 to 200 (opens COMn)")->capture_default_str();
-    app.add_option("--baud", g.baud, "line rate (110 ... 256000)")->capture_default_str();
+    app.add_option("--port", g.port, "port number n, 0 to 200 (opens COMn)")->capture_default_str()->type_name("N");
+    app.add_option("--baud", g.baud, "line rate (110 ... 256000)")->capture_default_str()->type_name("RATE");
     app.add_option("--timeout", g.timeout, "read time-out constant in ms, 0 to 60000 (a read of n bytes waits 500*n + this)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("MS");
     app.add_flag("--sim", g.sim, "run against the built-in simulated reader and card instead of a device");
     app.add_flag("--json", g.json, "print each result as one JSON object per line");
     app.add_flag("--trace", g.trace, "also print the frames on the line, decoded (with --sim and demo)");
-    app.add_flag("--pace", g.pace, "let the simulator answer at the line rate, as a real reader would");
+    app.add_flag("--pace", g.pace, "with --sim and demo: the simulator answers at the line rate, as a real reader would");
 
     CLI::App* demo = app.add_subcommand("demo", "Run a complete card session against the built-in simulator.");
     demo->footer("Example:\n  orvel demo --trace");
@@ -134,8 +149,18 @@ int run(int argc, char** argv) {
     }
 
     try {
-        LineSettings settings = check_line_settings(g);
         std::vector<CLI::App*> chosen = app.get_subcommands();
+        // CLI11 takes each command once; a repeat would otherwise be dropped.
+        std::vector<std::string> left = app.remaining();
+        for (CLI::App* sub : chosen) {
+            if (sub->count() > 1) left.push_back(sub->get_name());
+            for (const auto& arg : sub->remaining()) left.push_back(arg);
+        }
+        if (!left.empty()) {
+            throw ArgumentError(kExitUsage, "\"" + left.front() +
+                                                "\" was not expected: each command can be given once per call of orvel.");
+        }
+        LineSettings settings = check_line_settings(g);
         if (demo->parsed()) {
             if (chosen.size() > 1) throw ArgumentError(kExitUsage, "demo runs on its own, without other commands.");
             return run_demo({settings, g.trace, g.json, g.pace}, std::cout, std::cerr);
