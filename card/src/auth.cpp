@@ -36,12 +36,6 @@ constexpr std::uint8_t kInfoSelectP3 = 0x02;
 
 using DerivedKeyOut = std::array<std::uint8_t, 9>;
 
-template <typename Buffer>
-struct Wiped {
-    Buffer value{};
-    ~Wiped() { secure_wipe(value.data(), sizeof(value)); }
-};
-
 // Equal in time whatever the position of the first difference.
 bool same_bytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
     std::uint8_t diff = 0;

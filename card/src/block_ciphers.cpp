@@ -17,20 +17,13 @@ constexpr int kBlockHexChars = 2 * kBlockBytes;
 // 16 hex characters and a NUL: the form the ciphers take and give.
 using BlockHex = std::array<char, kBlockHexChars + 1>;
 
-// Zeroes itself on destruction, whichever way the function leaves.
-template <typename Buffer>
-struct WipedOnExit {
-    Buffer value{};
-    ~WipedOnExit() { secure_wipe(value.data(), sizeof(value)); }
-};
-
 void to_hex(BlockIn bytes, BlockHex& text) {
     Ascii_To_HexStr(text.data(), bytes.data(), kBlockBytes);
 }
 
 void from_hex(const BlockHex& text, BlockOut out) {
     // HexStr_To_Ascii writes a zero byte after the eight it decodes.
-    WipedOnExit<std::array<std::uint8_t, kBlockBytes + 1>> decoded;
+    Wiped<std::array<std::uint8_t, kBlockBytes + 1>> decoded;
     HexStr_To_Ascii(decoded.value.data(), text.data(), kBlockHexChars);
     std::copy_n(decoded.value.begin(), kBlockBytes, out.begin());
 }
@@ -38,7 +31,7 @@ void from_hex(const BlockHex& text, BlockOut out) {
 }  // namespace
 
 void des_encrypt_block(BlockIn block, BlockIn key, BlockOut out) {
-    WipedOnExit<BlockHex> in_hex, key_hex, out_hex;
+    Wiped<BlockHex> in_hex, key_hex, out_hex;
     to_hex(block, in_hex.value);
     to_hex(key, key_hex.value);
     DESencrypt(in_hex.value.data(), out_hex.value.data(), key_hex.value.data());
@@ -46,7 +39,7 @@ void des_encrypt_block(BlockIn block, BlockIn key, BlockOut out) {
 }
 
 void triple_des_encrypt_block(BlockIn block, BlockIn key1, BlockIn key2, BlockOut out) {
-    WipedOnExit<BlockHex> in_hex, key1_hex, key2_hex, out_hex;
+    Wiped<BlockHex> in_hex, key1_hex, key2_hex, out_hex;
     to_hex(block, in_hex.value);
     to_hex(key1, key1_hex.value);
     to_hex(key2, key2_hex.value);
@@ -56,7 +49,7 @@ void triple_des_encrypt_block(BlockIn block, BlockIn key1, BlockIn key2, BlockOu
 }
 
 void triple_des_decrypt_block(BlockIn block, BlockIn key1, BlockIn key2, BlockOut out) {
-    WipedOnExit<BlockHex> in_hex, key1_hex, key2_hex, out_hex;
+    Wiped<BlockHex> in_hex, key1_hex, key2_hex, out_hex;
     to_hex(block, in_hex.value);
     to_hex(key1, key1_hex.value);
     to_hex(key2, key2_hex.value);
@@ -70,13 +63,13 @@ std::uint8_t key_check_byte(BlockIn key) {
     // zero bytes leave the XOR of the key unchanged.
     constexpr int kSumBytes = 11;
     constexpr int kLeadingZeros = kSumBytes - kBlockBytes;
-    WipedOnExit<std::array<std::uint8_t, kSumBytes>> padded;
+    Wiped<std::array<std::uint8_t, kSumBytes>> padded;
     std::copy(key.begin(), key.end(), padded.value.begin() + kLeadingZeros);
-    WipedOnExit<std::array<char, 2 * kSumBytes + 1>> padded_hex;
+    Wiped<std::array<char, 2 * kSumBytes + 1>> padded_hex;
     Ascii_To_HexStr(padded_hex.value.data(), padded.value.data(), kSumBytes);
-    WipedOnExit<std::array<char, 4>> sum_hex;  // two characters and two NULs
+    Wiped<std::array<char, 4>> sum_hex;  // two characters and two NULs
     GetSum(padded_hex.value.data(), sum_hex.value.data());
-    WipedOnExit<std::array<std::uint8_t, 2>> check;  // the byte and a NUL
+    Wiped<std::array<std::uint8_t, 2>> check;  // the byte and a NUL
     HexStr_To_Ascii(check.value.data(), sum_hex.value.data(), 2);
     return check.value[0];
 }

@@ -29,12 +29,6 @@ constexpr std::uint8_t kRecordP2 = 0x02;
 constexpr std::uint8_t kReadLength = 8;
 constexpr std::size_t kClearedOnPowerUp = 4;  // out[0..3] are cleared once the card is powered
 
-template <typename Buffer>
-struct Wiped {
-    Buffer value{};
-    ~Wiped() { secure_wipe(value.data(), sizeof(value)); }
-};
-
 using ReadBuffer = std::array<std::uint8_t, kReadLength + 1>;  // the reads add a 0x00
 
 }  // namespace

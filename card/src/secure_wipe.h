@@ -17,4 +17,11 @@ void secure_wipe(std::span<T, N> buffer) {
     secure_wipe(buffer.data(), buffer.size_bytes());
 }
 
+// A buffer of key material that wipes itself however its scope is left.
+template <typename Buffer>
+struct Wiped {
+    Buffer value{};
+    ~Wiped() { secure_wipe(value.data(), sizeof(value)); }
+};
+
 }  // namespace orvel

@@ -44,12 +44,6 @@ using InfoBuffer = std::array<std::uint8_t, kSerialBytes + 1>;  // OrvelGetInfo 
 using KeyRecord = std::array<std::uint8_t, kKeyRecordBytes>;
 using DerivedKey = std::array<std::uint8_t, 9>;  // as OrvelAuth writes it: 8 bytes and 0x00
 
-template <typename Buffer>
-struct Wiped {
-    Buffer value{};
-    ~Wiped() { secure_wipe(value.data(), sizeof(value)); }
-};
-
 bool read_serial_number(int port, InfoBuffer& serial) {
     return OrvelGetInfo(port, kSerialInfoCla, kSerialInfoP1, kSerialInfoP2, serial.data()) == 0;
 }
