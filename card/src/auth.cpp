@@ -34,10 +34,9 @@ constexpr std::uint8_t kInfoSelectP1 = 0x00;
 constexpr std::uint8_t kInfoSelectP2 = 0x00;
 constexpr std::uint8_t kInfoSelectP3 = 0x02;
 
-using DerivedKeyOut = std::array<std::uint8_t, 9>;
-
 // Equal in time whatever the position of the first difference.
-bool same_bytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+bool same_bytes(std::span<const std::uint8_t, kCryptogramBytes> a,
+                std::span<const std::uint8_t, kCryptogramBytes> b) {
     std::uint8_t diff = 0;
     for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<std::uint8_t>(a[i] ^ b[i]);
     return diff == 0;
