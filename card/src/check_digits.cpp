@@ -48,13 +48,28 @@ std::array<Word, 2> pairwise_xor(const char* text, int pairs) {
     return hl;
 }
 
+// The 8-bit rule as tables: ExOr runs for every block of every MAC.
+constexpr auto kValueOfCharacter = [] {
+    std::array<std::uint8_t, 256> values{};
+    for (unsigned c = 0; c < 256; ++c) values[c] = digit_value<std::uint8_t>(static_cast<char>(c));
+    return values;
+}();
+
+constexpr auto kCharacterOfValue = [] {
+    std::array<char, 256> characters{};
+    for (unsigned v = 0; v < 256; ++v) {
+        characters[v] = digit_character<std::uint8_t>(static_cast<std::uint8_t>(v));
+    }
+    return characters;
+}();
+
 }  // namespace
 
 void exor_digits(const char* first, char* output, const char* second) {
     for (std::size_t i = 0; i < kBlockTextLength; ++i) {
-        output[i] = digit_character<std::uint8_t>(
-            static_cast<std::uint8_t>(digit_value<std::uint8_t>(first[i]) ^
-                                      digit_value<std::uint8_t>(second[i])));
+        auto a = kValueOfCharacter[static_cast<unsigned char>(first[i])];
+        auto b = kValueOfCharacter[static_cast<unsigned char>(second[i])];
+        output[i] = kCharacterOfValue[a ^ b];
     }
 }
 
