@@ -1,8 +1,10 @@
 /*
  * ciphon.h - single-block DES on hex text.
  *
- * Blocks and keys are 8 bytes written as 16 hex characters. Only the first
- * 16 characters of input and key are read; key parity bits are ignored.
+ * Blocks and keys are 8 bytes written as 16 hex characters, in either case.
+ * Only the first 16 characters of input and key are read, and none past a
+ * NUL: a shorter text reads as if padded with '0'. Key parity bits are
+ * ignored, so any 8-byte value is a key.
  * output receives 16 uppercase hex characters and a NUL (17 bytes of room).
  * Both return 0.
  *
