@@ -161,6 +161,24 @@ TEST_F(SimulatedLine, PurseBalanceCreditAndRefusedDebit) {
     EXPECT_EQ(out[0], sim::kStatusCardError);
 }
 
+TEST_F(SimulatedLine, PurseKeySelectionAndPurseValueRecord) {
+    ASSERT_EQ(Gcr400PowerOn(kPort), 0);
+    const unsigned char data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    unsigned char head[5] = {};
+    unsigned char tail[4] = {};
+    ASSERT_EQ(OrvelSelPK(kPort, 0x80, 0x00, 0x13, 0x00, data, head, tail), 0);
+    EXPECT_EQ(bytes_of(head, 4), hex("00000000")) << "transaction counter";
+    EXPECT_EQ(bytes_of(tail, 3), hex("0003E8")) << "balance";
+
+    const unsigned char a[3] = {0x01, 0x02, 0x03};
+    const unsigned char b[3] = {0x04, 0x05, 0x06};
+    const unsigned char c[3] = {0x12, 0x34, 0x56};
+    const unsigned char d[3] = {0x00, 0x00, 0x00};
+    ASSERT_EQ(OrvelUpdatePurseValue(kPort, 0xAA, sim::kFilePurseValue, 0x05, a, b, c, d), 0);
+    EXPECT_EQ(card().files.at(sim::kFilePurseValue).contents, hex("010203 AA 040506 00 123456 8F 000000 FF 00000000"));
+    EXPECT_EQ(simulator->frames().back().reply_block[2], sim::kStatusOk) << "the card took the record";
+}
+
 TEST_F(SimulatedLine, CardReadNeedsTheRightCodeKey) {
     const auto start = card();
     unsigned char out[8] = {};
