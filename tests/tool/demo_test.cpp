@@ -51,6 +51,24 @@ TEST(Demo, EveryStepSucceedsAndIsNamedInOrder) {
     EXPECT_NE(lines.back().find(" 0 failed"), std::string::npos) << lines.back();
 }
 
+TEST(Demo, ARefusedExchangeFailsItsStepTheSummaryAndTheExitStatus) {
+    // Exchange 3 is the read of the holder information, which no later step needs.
+    auto run = run_orvel({"demo", "--refuse-exchange", "3"});
+    EXPECT_EQ(run.exit_status, 1) << run.out << run.err;
+    auto lines = run.out_lines();
+    std::vector<std::string> failed;
+    for (const auto& line : lines) {
+        if (line.find("FAILED") != std::string::npos) failed.push_back(line);
+    }
+    ASSERT_EQ(failed.size(), 1u) << run.out;
+    EXPECT_NE(failed[0].find("read card information"), std::string::npos) << failed[0];
+    EXPECT_NE(failed[0].find("OrvelGetInfo             2  FAILED: the reply was missing or refused by the reader"),
+              std::string::npos)
+        << failed[0];
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("FAIL demo: 22 steps, 1 failed", 0), 0u) << lines.back();
+}
+
 TEST(Demo, TraceShowsTheFramesOfEachStep) {
     auto run = run_orvel({"demo", "--trace"});
     ASSERT_EQ(run.exit_status, 0) << run.out << run.err;

@@ -35,6 +35,7 @@ const Bytes kMacData = {0x4D, 0x41, 0x43, 0x20, 0x44, 0x41, 0x54, 0x41};    // "
 constexpr std::uint8_t kPlainOffset = 0x00;
 constexpr std::uint8_t kMacOffset = 0x10;
 const Bytes kNoPurseData(8, 0x00);
+constexpr std::uint8_t kRefusingReaderStatus = 0x6F;  // neither 00 nor E7: the library refuses the reply
 
 Key to_key(const std::array<std::uint8_t, 8>& k) {
     Key key{};
@@ -129,6 +130,9 @@ int run_demo(const DemoOptions& options, std::ostream& out, std::ostream& err) {
     } catch (const std::exception& e) {
         err << "orvel: demo: the simulator did not start: " << e.what() << ".\n";
         return kExitSimulatorFailed;
+    }
+    if (options.refuse_exchange > 0) {
+        simulated->simulator().inject(options.refuse_exchange, sim::Fault::reader_status(kRefusingReaderStatus));
     }
     const sim::CardState card = simulated->simulator().card();
     const Key auth_a = to_key(card.auth_key_a);

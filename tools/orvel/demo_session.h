@@ -2,6 +2,7 @@
 // line per step, and a one-line summary.
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 
 #include "port_line.h"
@@ -13,6 +14,9 @@ struct DemoOptions {
     bool trace = false;
     bool json = false;
     bool pace = false;  // the simulator answers at the line rate, as a real reader would
+    // When nonzero, the simulated reader refuses this exchange (counted from
+    // 1), to show what a failing step looks like.
+    std::size_t refuse_exchange = 0;
 };
 
 // Returns the exit status: 0 when every step succeeded.

@@ -127,6 +127,10 @@ int run(int argc, char** argv) {
 
     CLI::App* demo = app.add_subcommand("demo", "Run a complete card session against the built-in simulator.");
     demo->footer("Example:\n  orvel demo --trace");
+    std::string refuse_exchange = "0";
+    demo->add_option("--refuse-exchange", refuse_exchange,
+                     "let the simulated reader refuse exchange N (from 1) to show a failing step")
+        ->type_name("N");
     std::vector<CardSubcommand> commands = add_card_subcommands(app);
     app.require_subcommand(1, 0);
 
@@ -163,7 +167,8 @@ int run(int argc, char** argv) {
         LineSettings settings = check_line_settings(g);
         if (demo->parsed()) {
             if (chosen.size() > 1) throw ArgumentError(kExitUsage, "demo runs on its own, without other commands.");
-            return run_demo({settings, g.trace, g.json, g.pace}, std::cout, std::cerr);
+            auto refused = static_cast<std::size_t>(parse_integer("--refuse-exchange", refuse_exchange, 0, 1000000));
+            return run_demo({settings, g.trace, g.json, g.pace, refused}, std::cout, std::cerr);
         }
         if (g.trace && !g.sim) {
             throw ArgumentError(kExitUsage, "--trace needs --sim: frames are seen only on the simulator's side.");
