@@ -13,6 +13,7 @@ constexpr std::size_t kReplyBufferSize = 128;
 constexpr std::size_t kCommandBufferSize = kMaxCommandBlock + 2;  // room for the check character and a zero
 constexpr std::size_t kReplyLnOffset = 1;
 constexpr std::size_t kReplyHeaderSize = 2;  // block start and LN, which LN does not count
+constexpr int kNoCompleteReply = 1;          // OrvelRcvFrame: nothing decoded
 
 std::string hex4(unsigned value) {
     char text[8];
@@ -262,10 +263,13 @@ StepResult send_frame(const CardLine& line, const Bytes& block) {
         [&](std::vector<StepValue>& values) {
             std::array<std::uint8_t, kReplyBufferSize> reply{};
             int code = OrvelRcvFrame(line.port, reply.data());
-            // The reply's own LN says how long it is; the check character follows.
-            std::size_t length = std::min<std::size_t>(reply[kReplyLnOffset] + kReplyHeaderSize + 1, kReplyBufferSize - 1);
             values.push_back(sent.values.front());
-            values.push_back({"reply", first_bytes(reply.data(), length), {}});
+            if (code != kNoCompleteReply) {
+                // The reply's own LN says how long it is; the check character follows.
+                std::size_t length =
+                    std::min<std::size_t>(reply[kReplyLnOffset] + kReplyHeaderSize + 1, kReplyBufferSize - 1);
+                values.push_back({"reply", first_bytes(reply.data(), length), {}});
+            }
             return code;
         },
         nullptr);
