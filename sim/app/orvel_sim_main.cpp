@@ -81,6 +81,8 @@ int main(int argc, char** argv) {
         };
     }
 
+    // A reader of the trace that goes away must not take the simulator with it.
+    std::signal(SIGPIPE, SIG_IGN);
     // Block the stop signals before any thread starts, then wait for one.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
