@@ -20,22 +20,6 @@ constexpr char kPadCharacter = '0';
 
 using BlockText = std::array<char, kBlockTextRoom>;
 
-// Key texts, chaining value and block: all wiped however make_mac leaves.
-struct MacState {
-    BlockText key1{};
-    BlockText key2{};
-    BlockText chain{};
-    BlockText block{};
-    BlockText mixed{};
-    ~MacState() {
-        secure_wipe(std::span{key1});
-        secure_wipe(std::span{key2});
-        secure_wipe(std::span{chain});
-        secure_wipe(std::span{block});
-        secure_wipe(std::span{mixed});
-    }
-};
-
 // Copies the next block of text into block, padded with '0' after a short
 // one. Returns the number of text characters taken (0 at the end).
 std::size_t next_block(const char* text, BlockText& block) {
@@ -52,21 +36,26 @@ std::size_t next_block(const char* text, BlockText& block) {
 
 void make_mac(const char* text, char* mac, const unsigned char* key1,
               const unsigned char* key2) {
-    MacState s;
-    Ascii_To_HexStr(s.key1.data(), key1, kRawKeyBytes);
-    Ascii_To_HexStr(s.key2.data(), key2, kRawKeyBytes);
-    std::fill_n(s.chain.begin(), kBlockTextLength, '0');  // zero initial value
+    // Key texts, chaining value and blocks: all wiped however this leaves.
+    Wiped<BlockText> key1_text, key2_text, chain_text, block_text, mixed_text;
+    auto& chain = chain_text.value;
+    auto& block = block_text.value;
+    auto& mixed = mixed_text.value;
+    Ascii_To_HexStr(key1_text.value.data(), key1, kRawKeyBytes);
+    Ascii_To_HexStr(key2_text.value.data(), key2, kRawKeyBytes);
+    std::fill_n(chain.begin(), kBlockTextLength, '0');  // zero initial value
 
     // A text whose length is a multiple of 16 (the empty one included) gets
     // no padding block; a short last block ends the text.
-    for (std::size_t taken = next_block(text, s.block); taken > 0;
-         taken = next_block(text, s.block)) {
-        exor_digits(s.chain.data(), s.mixed.data(), s.block.data());
-        triple_des_encrypt(s.mixed.data(), s.chain.data(), s.key1.data(), s.key2.data());
+    for (std::size_t taken = next_block(text, block); taken > 0;
+         taken = next_block(text, block)) {
+        exor_digits(chain.data(), mixed.data(), block.data());
+        triple_des_encrypt(mixed.data(), chain.data(), key1_text.value.data(),
+                           key2_text.value.data());
         text += taken;
         if (taken < kBlockTextLength) break;
     }
-    std::copy_n(s.chain.begin(), kBlockTextLength, mac);
+    std::copy_n(chain.begin(), kBlockTextLength, mac);
 }
 
 }  // namespace orvel

@@ -10,35 +10,28 @@
 namespace orvel {
 namespace {
 
-// The two intermediate values of one triple-DES operation; they are cipher
-// state, so they are wiped however the function leaves.
-struct Intermediates {
-    std::array<char, kBlockTextRoom> first{};
-    std::array<char, kBlockTextRoom> second{};
-    ~Intermediates() {
-        secure_wipe(std::span{first});
-        secure_wipe(std::span{second});
-    }
-};
+// An intermediate value of a triple-DES operation: cipher state, wiped
+// however the function leaves.
+using Intermediate = Wiped<std::array<char, kBlockTextRoom>>;
 
 }  // namespace
 
 void triple_des_encrypt(const char* input, char* output, const char* key1,
                         const char* key2) {
-    Intermediates t;
-    DESencrypt(input, t.first.data(), key1);
-    DESdecrypt(t.first.data(), t.second.data(), key2);
-    DESencrypt(t.second.data(), output, key1);
+    Intermediate first, second;
+    DESencrypt(input, first.value.data(), key1);
+    DESdecrypt(first.value.data(), second.value.data(), key2);
+    DESencrypt(second.value.data(), output, key1);
 }
 
 void triple_des_decrypt(const char* input, char* output, const char* key1,
                         const char* key2) {
     // Key 2 serves the outer steps here, so this undoes triple_des_encrypt
     // only when the keys are given in exchanged order.
-    Intermediates t;
-    DESdecrypt(input, t.first.data(), key2);
-    DESencrypt(t.first.data(), t.second.data(), key1);
-    DESdecrypt(t.second.data(), output, key2);
+    Intermediate first, second;
+    DESdecrypt(input, first.value.data(), key2);
+    DESencrypt(first.value.data(), second.value.data(), key1);
+    DESdecrypt(second.value.data(), output, key2);
 }
 
 }  // namespace orvel
