@@ -35,12 +35,9 @@ if(NOT DEFINED ORVEL_BUILD_TESTS OR ORVEL_BUILD_TESTS)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${ORVEL_WINE_RUNNER} ${ORVEL_WINE_PREFIX})
     set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
   else()
-    # Nothing here can run these programs: they are still compiled, which
-    # checks that they build for this target, but not registered as tests.
-    function(gtest_discover_tests target)
-      message(VERBOSE "${target}: built, not run (no loader for this target)")
-    endfunction()
-    function(gtest_add_tests)
-    endfunction()
+    # Nothing here runs these programs: they are still compiled, which checks
+    # that they build for this target, but list no tests.
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/no-loader.sh)
+    set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
   endif()
 endif()
