@@ -13,7 +13,7 @@ if [[ ${1:-} == --reset ]]; then
   reset=1
   shift
 fi
-prefix=$1
+prefix=$(realpath -m "$1")  # Wine takes absolute prefixes only
 shift
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -43,5 +43,9 @@ mkdir -p "$(dirname "$prefix")"
 [[ -f $prefix/system.reg ]] || { echo "wine-run.sh: could not create the Wine prefix $prefix" >&2; exit 1; }
 
 [[ $# -gt 0 ]] || exit 0
+# Start the prefix's server here, detached from our output: one that a program
+# starts inherits its standard error and writes its object dump there when it
+# exits. A server already running makes this a no-op.
+"$wineserver" -p2 </dev/null >/dev/null 2>&1
 "$wine" "$@" | tr -d '\r'
 exit "${PIPESTATUS[0]}"
