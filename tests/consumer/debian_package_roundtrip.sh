@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder, installs it on this machine
-# with dpkg -i, builds and runs the C consumer against the system copy (no
-# -I, -L or run path of our own), removes the package with dpkg -r and checks
+# with dpkg -i, builds the C consumer (pkg-config; no -I, -L or run path of
+# our own) and the C++ one (find_package) against the system copy, runs the C
+# one against the installed simulator, removes the package with dpkg -r and checks
 # that nothing of it is left: no file, no dpkg entry, no linker cache entry.
 #
 # It changes the machine while it runs, so it is a CI stage, not a ctest
@@ -61,6 +62,12 @@ done
 cc -std=c99 -pedantic-errors -Wall -Wextra -Werror "$source_dir/read_serial.c" \
     $(pkg-config --cflags --libs orvel) -o "$work/read_serial_c" ||
     fail "the C consumer does not build against the installed package"
+cmake -S "$source_dir/cxx" -B "$work/cxx" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
+    >"$work/cxx.log" 2>&1 || { cat "$work/cxx.log" >&2; fail "find_package(Orvel) fails against the installed package"; }
+grep -q "^-- Orvel_DIR=/usr/" "$work/cxx.log" || fail "find_package(Orvel) did not take the package under /usr"
+cmake --build "$work/cxx" >"$work/cxx-build.log" 2>&1 ||
+    { cat "$work/cxx-build.log" >&2; fail "the C++ consumer does not build against the installed package"; }
+
 if [[ -x /usr/bin/orvel-sim ]]; then
     card_serial=5A17C0DE00FF1234
     /usr/bin/orvel-sim --serial "$card_serial" >"$work/sim.out" 2>"$work/sim.err" &
