@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +60,9 @@ struct Model {
     sim::Block8 serial{};
     Bytes card_data;  // file 0003
     Bytes record1;    // first record of file 0002
+    Bytes status_block;
+    std::set<std::uint16_t> file_ids;
+    std::uint16_t next_file_id = 0x1000;  // files the soak creates
 };
 
 // How one command runs: its reply exchanges after the step's power-up, the
@@ -115,6 +119,8 @@ public:
         model_.serial = card.serial;
         model_.card_data = card.files.at(sim::kFileCardData).contents;
         model_.record1 = card.files.at(sim::kFileRecords).records.at(0);
+        model_.status_block = card.status_block;
+        for (const auto& [id, file] : card.files) model_.file_ids.insert(id);
         COM_Initialize(kPort, 9600, 8, 'N', 1, kReadTimeoutMs);
         EXPECT_EQ(COM_Open(kPort), 1);
     }
@@ -156,6 +162,7 @@ private:
     Model model_;
     std::size_t commands_ = 0, faulted_ = 0, desyncs_ = 0, failures_ = 0;
     bool after_fault_ = false;
+    std::size_t next_kind_ = 0;
     std::map<Kind, std::size_t> faults_by_kind_;
     std::map<std::string, std::size_t> commands_by_name_;
 };
@@ -166,7 +173,7 @@ Plan Soak::draw_plan() {
         if (!holds) fail(what);
         return holds;
     };
-    switch (between(0, 14)) {
+    switch (between(0, 20)) {  // 14 and above 20: the key change
         case 0: {
             static constexpr std::array<std::pair<std::uint8_t, std::size_t>, 6> kInfo = {
                 {{0xA0, 8}, {0xA1, 8}, {0xA2, 8}, {0xA3, 4}, {0xA4, 13}, {0x06, 2}}};
@@ -323,6 +330,57 @@ Plan Soak::draw_plan() {
                         return r;
                     }};
         }
+        case 15: {
+            const Bytes data = random_bytes(8);
+            return {"OrvelSetStatus", {2, 4}, {false, false}, -1,
+                    [data](bool) { return OrvelSetStatus(kPort, 0x08, data.data()); },
+                    [data](Model& model, std::size_t handled) {
+                        if (handled >= 1) model.status_block = data;
+                    }};
+        }
+        case 16: {
+            const auto p1 = byte(), p2 = byte();
+            return {"OrvelSwrPrt", {2, 4}, {false, false}, -1,
+                    [p1, p2](bool) { return OrvelSwrPrt(kPort, p1, p2); }};
+        }
+        case 17:
+        case 18: {
+            const bool follow_up = between(0, 1) == 0;
+            const int len = between(1, 24);
+            const int offset = between(0, static_cast<int>(kDataFileSize) - len);
+            const Bytes data = random_bytes(static_cast<std::size_t>(len));
+            const auto p2 = static_cast<std::uint8_t>(offset);
+            const auto n = static_cast<std::uint8_t>(len);
+            auto apply = [offset, data](Model& model, std::size_t handled) {
+                if (handled >= 1) std::copy(data.begin(), data.end(), model.data_file.begin() + offset);
+            };
+            if (follow_up)
+                return {"OrvelWrBin", {2, 4}, {false, false}, -1, [=](bool) {
+                            return OrvelWrBin(kPort, 0x00, kDataFileShortId, p2, n, data.data(), nullptr, nullptr);
+                        }, apply};
+            return {"OrvelWrBinPurse", {2}, {false}, -1,
+                    [=](bool) { return OrvelWrBinPurse(kPort, 0x00, kDataFileShortId, p2, n, data.data()); }, apply};
+        }
+        case 19: {
+            const std::uint16_t id = m.next_file_id++;
+            constexpr std::uint16_t kSize = 8;
+            const Bytes contents = random_bytes(kSize);
+            return {"OrvelCreate", {2, 4}, {false, false}, 1,
+                    [&m, id, contents](bool) {
+                        return OrvelCreate(kPort, 0x80, 0x01, 15 + kSize, id, 0x01, 0x00, kSize, 0x0000, 0x0000,
+                                           0x0000, contents.data(), m.mac_a.data(), m.mac_b.data());
+                    },
+                    [id](Model& model, std::size_t handled) {
+                        if (handled >= 1) model.file_ids.insert(id);
+                    }};
+        }
+        case 20: {
+            const Bytes a = random_bytes(3), b = random_bytes(3), c = random_bytes(3), d = random_bytes(3);
+            return {"OrvelUpdatePurseValue", {1, 1, 2}, {false, false, false}, -1, [=](bool) {
+                        return OrvelUpdatePurseValue(kPort, 0x00, sim::kFilePurseValue, 0x05, a.data(), b.data(),
+                                                     c.data(), d.data());
+                    }};
+        }
         default: {
             const Key8 master = [&] { Key8 k; for (auto& b : k) b = byte(); return k; }();
             return {"OrvelChangeKey", {0, 2, 2, 2, 3, 4}, {true, false, false, false, false, false}, -1,
@@ -347,19 +405,27 @@ void Soak::step() {
     const std::size_t exchanges = plan.lost_reply_result.size();
     const std::size_t base = simulator_->exchange_count();
 
+    // Fault kinds take turns, so even a short run sees each of them; where
+    // and when a fault strikes is drawn at random.
+    static constexpr std::array<Kind, 8> kKinds = {Kind::no_reply, Kind::stall_once, Kind::stall_twice,
+                                                   Kind::cut_reply, Kind::reader_status, Kind::wrong_mac,
+                                                   Kind::corrupt_char, Kind::late_reply};
     Kind kind = Kind::none;
     std::size_t target = 0;
-    if (std::uniform_real_distribution<double>(0, 1)(random_) < fault_rate_) {
-        static constexpr std::array<Kind, 8> kKinds = {Kind::no_reply, Kind::stall_once, Kind::stall_twice,
-                                                       Kind::cut_reply, Kind::reader_status, Kind::wrong_mac,
-                                                       Kind::corrupt_char, Kind::late_reply};
-        kind = kKinds[static_cast<std::size_t>(between(0, 7))];
-        target = static_cast<std::size_t>(between(0, static_cast<int>(exchanges) - 1));
+    const Kind turn = kKinds[next_kind_ % kKinds.size()];
+    if (std::uniform_real_distribution<double>(0, 1)(random_) < fault_rate_ &&
+        (turn != Kind::wrong_mac || plan.mac_exchange >= 0)) {
+        kind = turn;
+        ++next_kind_;
         if (kind == Kind::wrong_mac) {
-            if (plan.mac_exchange < 0) kind = Kind::reader_status;
-            else target = static_cast<std::size_t>(plan.mac_exchange);
+            target = static_cast<std::size_t>(plan.mac_exchange);
+        } else {
+            std::vector<std::size_t> targets;
+            for (std::size_t i = 0; i < exchanges; ++i)
+                if (!(kind == Kind::late_reply || kind == Kind::stall_twice) || !plan.answer_follows[i])
+                    targets.push_back(i);
+            target = targets[static_cast<std::size_t>(between(0, static_cast<int>(targets.size()) - 1))];
         }
-        if ((kind == Kind::late_reply || kind == Kind::stall_twice) && plan.answer_follows[target]) kind = Kind::no_reply;
     }
     Fault fault;
     switch (kind) {
@@ -416,6 +482,10 @@ void Soak::step() {
     if (card.balance != model_.balance)
         fail("card balance " + std::to_string(card.balance) + ", model " + std::to_string(model_.balance) + " after " + plan.name);
     if (card.files.at(sim::kFileData).contents != model_.data_file) fail("data file differs from the model after " + plan.name);
+    if (card.status_block != model_.status_block) fail("status block differs from the model after " + plan.name);
+    std::set<std::uint16_t> ids;
+    for (const auto& [id, file] : card.files) ids.insert(id);
+    if (ids != model_.file_ids) fail("file tree differs from the model after " + plan.name);
     if (card.auth_key_a != model_.auth_a || card.auth_key_b != model_.auth_b) fail("keys differ from the model after " + plan.name);
     after_fault_ = kind != Kind::none;
 }
@@ -426,7 +496,7 @@ std::uint64_t seed_from_environment() {
 }
 
 // The short form runs in the normal suite; the long one under the soak preset.
-TEST(ReliabilitySoak, ShortRun) { Soak(seed_from_environment(), 0.02).run(2000); }
+TEST(ReliabilitySoak, ShortRun) { Soak(seed_from_environment(), 0.035).run(2000); }
 TEST(ReliabilitySoak, LongRun) { Soak(seed_from_environment(), 0.02).run(100000); }
 
 }  // namespace
