@@ -17,7 +17,7 @@ constexpr std::uint8_t kCreateWithExtra = 0x01;  // P1 that makes the command ca
 constexpr std::size_t kFixedDataLength = 12;
 constexpr std::size_t kMaxExtraLength = 16;
 // LN follows the caller's P3, not the block: P3 counts the data and the MAC
-// bytes, LN three bytes more (CLA INS P1 P2 P3 less the two of the header).
+// bytes, LN six bytes more (the reader command and CLA INS P1 P2 P3).
 constexpr int kLnOverP3 = 6;
 
 }  // namespace

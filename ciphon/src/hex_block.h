@@ -7,9 +7,9 @@
 namespace ciphon {
 
 // Reads at most 16 characters, stopping early at a NUL (the missing digits
-// count as 0). '0'-'9', 'A'-'F' and 'a'-'f' are the digits; any other
-// character contributes its low four bits, as the serial line library's
-// decoders do.
+// count as 0). '0'-'9', 'A'-'F' and 'a'-'f' are the digits. Any other
+// character is decoded as the serial line library's decoders decode it: up
+// to '9' by its low four bits, above '9' by (c + 9) & 0x0F.
 std::uint64_t decode_block(const char* text);
 
 // Writes 16 uppercase hex characters and a NUL: out needs 17 bytes.
