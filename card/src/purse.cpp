@@ -36,8 +36,18 @@ constexpr std::uint8_t kPurseSelectP1 = 0x02;
 constexpr std::uint8_t kPurseSelectP2 = 0x00;
 constexpr std::uint8_t kPurseSelectP3 = 0x02;
 constexpr std::uint8_t kShortFileIdFlag = 0x80;  // P1 of UPDATE BINARY by short file identifier
+constexpr std::uint8_t kPurseRecordOffset = 0x00;  // P2 of the write: the record starts the file
 constexpr std::size_t kPurseRecordLength = 20;
 constexpr std::size_t kValueLength = 3;
+// Record layout: value A, the mark, value B, a zero byte, value C and its
+// check byte, value D and its check byte, four zero bytes.
+constexpr std::size_t kRecordValueA = 0;
+constexpr std::size_t kRecordMark = 3;
+constexpr std::size_t kRecordValueB = 4;
+constexpr std::size_t kRecordValueC = 8;
+constexpr std::size_t kRecordValueCCheck = 11;
+constexpr std::size_t kRecordValueD = 12;
+constexpr std::size_t kRecordValueDCheck = 15;
 
 // The complement of the XOR of a value's three bytes.
 std::uint8_t value_check_byte(const unsigned char* value) {
@@ -118,16 +128,17 @@ int OrvelUpdatePurseValue(int port, unsigned char mark, unsigned short fileId,
     if (OrvelSelFil(port, kPurseSelectP1, kPurseSelectP2, kPurseSelectP3, fileId) != 0) return 1;
 
     std::array<std::uint8_t, kPurseRecordLength> record{};
-    std::copy_n(valueA, kValueLength, record.begin() + 0);
-    record[3] = mark;
-    std::copy_n(valueB, kValueLength, record.begin() + 4);
-    std::copy_n(valueC, kValueLength, record.begin() + 8);
-    record[11] = value_check_byte(valueC);
-    std::copy_n(valueD, kValueLength, record.begin() + 12);
-    record[15] = value_check_byte(valueD);
+    std::copy_n(valueA, kValueLength, record.begin() + kRecordValueA);
+    record[kRecordMark] = mark;
+    std::copy_n(valueB, kValueLength, record.begin() + kRecordValueB);
+    std::copy_n(valueC, kValueLength, record.begin() + kRecordValueC);
+    record[kRecordValueCCheck] = value_check_byte(valueC);
+    std::copy_n(valueD, kValueLength, record.begin() + kRecordValueD);
+    record[kRecordValueDCheck] = value_check_byte(valueD);
 
     const auto p1 = static_cast<unsigned char>((shortId + kShortFileIdFlag) & 0xFF);
-    if (OrvelUpdBinPurse(port, kClaIso, p1, 0x00, static_cast<int>(record.size()), record.data()) != 0) {
+    if (OrvelUpdBinPurse(port, kClaIso, p1, kPurseRecordOffset, static_cast<int>(record.size()),
+                         record.data()) != 0) {
         return 2;
     }
     return 0;

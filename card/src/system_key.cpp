@@ -6,6 +6,7 @@
 #include <span>
 
 #include "block_ciphers.h"
+#include "card_protocol.h"
 #include "command_shapes.h"
 #include "orvel.h"
 #include "secure_wipe.h"
@@ -15,13 +16,13 @@ namespace orvel {
 namespace {
 
 // OrvelGetInfo's serial-number read: CLA 0x80, P1 0x02, P2 0xA1 gives 8 bytes.
-constexpr std::uint8_t kSerialInfoCla = 0x80;
+constexpr std::uint8_t kSerialInfoCla = protocol::kClaProprietary;
 constexpr std::uint8_t kSerialInfoP1 = 0x02;
 constexpr std::uint8_t kSerialInfoP2 = 0xA1;
 
 // The key records go out with UPDATE BINARY under CLA 0x04, first to P1 0x81
 // P2 0x00, then to P1 0x00 P2 0x03.
-constexpr std::uint8_t kKeyWriteCla = 0x04;
+constexpr std::uint8_t kKeyWriteCla = protocol::kClaSecureMessaging;
 struct KeyRecordTarget {
     std::uint8_t p1;
     std::uint8_t p2;
