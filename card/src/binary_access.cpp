@@ -24,18 +24,6 @@ std::span<const std::uint8_t> data_field(const unsigned char* data, int len) {
     return {data, static_cast<std::size_t>(len)};
 }
 
-// Reads never power the card off.
-int read_into(int port, std::uint8_t ins, std::uint8_t cla, std::uint8_t p1, std::uint8_t p2,
-              std::uint8_t le, unsigned char* out) {
-    if (le > kMaxReadLength) return refuse_unsendable(port, PowerOffOnFailure::no);
-    ReplyBuffer reply{};
-    const Command cmd{.reader = kReaderCardOutput, .cla = cla, .ins = ins, .p1 = p1, .p2 = p2,
-                      .p3 = le};
-    const int result = single_exchange(port, cmd, PowerOffOnFailure::no, reply);
-    if (result == kOk) copy_reply_terminated(reply, kReplyDataOffset, le, out);
-    return result;
-}
-
 // A write that fetches the card's answer; CLA 0x04 makes it MAC-protected.
 // A failed first phase powers the card off.
 int write_with_follow_up(int port, std::uint8_t ins, std::uint8_t cla, std::uint8_t p1,
@@ -71,12 +59,12 @@ using namespace orvel::protocol;
 
 int OrvelRdBin(int port, unsigned char cla, unsigned char p1, unsigned char p2,
                unsigned char le, unsigned char *out) {
-    return read_into(port, kInsReadBinary, cla, p1, p2, le, out);
+    return read_exchange(port, cla, kInsReadBinary, p1, p2, le, out);
 }
 
 int OrvelRdRec(int port, unsigned char cla, unsigned char p1, unsigned char p2,
                unsigned char le, unsigned char *out) {
-    return read_into(port, kInsReadRecord, cla, p1, p2, le, out);
+    return read_exchange(port, cla, kInsReadRecord, p1, p2, le, out);
 }
 
 int OrvelUpdBin(int port, unsigned char cla, unsigned char p1, unsigned char p2, int len,

@@ -39,13 +39,7 @@ using namespace orvel::protocol;
 
 int OrvelGetInfo(int port, unsigned char cla, unsigned char p1, unsigned char p2,
                  unsigned char *out) {
-    const std::uint8_t le = info_length(p2);
-    ReplyBuffer reply{};
-    const Command cmd{.reader = kReaderCardOutput, .cla = cla, .ins = kInsGetInfo,
-                      .p1 = p1, .p2 = p2, .p3 = le};
-    const int result = single_exchange(port, cmd, PowerOffOnFailure::no, reply);
-    if (result == kOk) copy_reply_terminated(reply, kReplyDataOffset, le, out);
-    return result;
+    return read_exchange(port, cla, kInsGetInfo, p1, p2, info_length(p2), out);
 }
 
 int OrvelSelFil(int port, unsigned char p1, unsigned char p2, unsigned char p3,

@@ -83,6 +83,17 @@ int single_exchange(int port, const Command& cmd, PowerOffOnFailure on_failure,
     return first_phase(port, block, on_failure, reply);
 }
 
+int read_exchange(int port, std::uint8_t cla, std::uint8_t ins, std::uint8_t p1, std::uint8_t p2,
+                  std::uint8_t le, unsigned char* out) {
+    if (le > kMaxReadLength) return refuse_unsendable(port, PowerOffOnFailure::no);
+    ReplyBuffer reply{};
+    const Command cmd{.reader = kReaderCardOutput, .cla = cla, .ins = ins, .p1 = p1, .p2 = p2,
+                      .p3 = le};
+    const int result = single_exchange(port, cmd, PowerOffOnFailure::no, reply);
+    if (result == kOk) copy_reply_terminated(reply, kReplyDataOffset, le, out);
+    return result;
+}
+
 int exchange_with_follow_up(int port, const Command& cmd, PowerOffOnFailure on_failure,
                             ReplyBuffer& reply, const FollowUp& follow_up) {
     auto block = encode_block(cmd);

@@ -4,6 +4,7 @@
 // from the reply. Encoding, sending and judging replies live here once.
 //
 //   single_exchange          one block, one reply                 results 0-2
+//   read_exchange            a card-output one, Le bytes copied   results 0-2
 //   exchange_with_follow_up  + the follow-up that fetches the
 //                              card's answer (GET RESPONSE)        results 0-4
 //   mac_protected_exchange   + three MAC bytes sent, three of the
@@ -91,6 +92,13 @@ int single_exchange(int port, const Command& cmd, PowerOffOnFailure on_failure,
 // reply (zeroed before it was read, so bytes beyond it read as 0). 0-4.
 int exchange_with_follow_up(int port, const Command& cmd, PowerOffOnFailure on_failure,
                             ReplyBuffer& reply, const FollowUp& follow_up = kGetResponse);
+
+// A card-output exchange (CLA INS P1 P2 Le, no data) that hands back le
+// bytes from reply offset 3 and a 0x00 (out needs le + 1 bytes), written only
+// on 0. Never powers the card off. An le above 121 sends nothing and gives 1.
+// 0-2.
+int read_exchange(int port, std::uint8_t cla, std::uint8_t ins, std::uint8_t p1, std::uint8_t p2,
+                  std::uint8_t le, unsigned char* out);
 
 // Two-key triple-DES MAC keys, 8 raw bytes each.
 struct MacKeys {
