@@ -136,8 +136,9 @@ TARVEX_API void Bcd_To_Ascii(char *dst, const unsigned char *src, int count);
  * first 127 bytes, a negative count converts nothing (only the NUL). */
 TARVEX_API void Ascii_To_HexStr(char *dst, const unsigned char *src, int count);
 
-/* Decode count hex characters (either case; any other character decodes by
- * its low four bits) into count/2 + count%2 bytes. With an odd count the
+/* Decode count hex characters (either case) into count/2 + count%2 bytes.
+ * No character is rejected: one up to '9' gives its low four bits, any other
+ * (c + 9) & 0x0F, so 'G' gives 0 and ':' gives 3. With an odd count the
  * last byte's low nibble is 0. count 0..256; a larger count decodes the
  * first 256 characters, a negative count decodes nothing.
  * HexStr_To_Ascii also writes a 0x00 after the bytes: dst needs one byte
