@@ -177,7 +177,9 @@ Plan Soak::draw_plan() {
         case 0: {
             static constexpr std::array<std::pair<std::uint8_t, std::size_t>, 6> kInfo = {
                 {{0xA0, 8}, {0xA1, 8}, {0xA2, 8}, {0xA3, 4}, {0xA4, 13}, {0x06, 2}}};
-            const auto [p2, le] = kInfo[static_cast<std::size_t>(between(0, 5))];
+            const auto entry = kInfo[static_cast<std::size_t>(between(0, 5))];
+            const std::uint8_t p2 = entry.first;  // no captured structured bindings in clang 14
+            const std::size_t le = entry.second;
             return {"OrvelGetInfo", {2}, {false}, -1, [this, p2, le, expect](bool check) {
                         std::array<unsigned char, 16> out{};
                         const int r = OrvelGetInfo(kPort, 0x80, 0x02, p2, out.data());
