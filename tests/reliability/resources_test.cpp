@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 #include <malloc.h>
 #include <tarvex.h>
 
@@ -54,11 +55,30 @@ int open_descriptors() {
 
 long heap_in_use() { return static_cast<long>(mallinfo2().uordblks); }
 
+// Resident pages, for the record only: the kernel's count moves with page
+// faults that have nothing to do with leaks.
+long resident_kib() {
+    long size = 0, resident = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
 struct Usage {
     int descriptors;
     long heap;
+    long resident;
 };
-Usage usage() { return {open_descriptors(), heap_in_use()}; }
+// The heap is read last, so the reads before it cannot move it.
+Usage usage() {
+    Usage u{};
+    u.resident = resident_kib();
+    u.descriptors = open_descriptors();
+    u.heap = heap_in_use();
+    return u;
+}
 
 // Runs `cycle` a few times to warm up, then kCycles times, and checks that
 // descriptors and heap came back.
@@ -67,8 +87,9 @@ void expect_no_growth(const char* what, const std::function<void()>& cycle) {
     const Usage before = usage();
     for (int i = 0; i < kCycles; ++i) cycle();
     const Usage after = usage();
-    std::printf("%s: %d cycles, descriptors %d -> %d, heap in use %ld -> %ld bytes\n", what, kCycles,
-                before.descriptors, after.descriptors, before.heap, after.heap);
+    std::printf("%s: %d cycles, descriptors %d -> %d, heap in use %ld -> %ld bytes, resident %ld -> %ld KiB\n",
+                what, kCycles, before.descriptors, after.descriptors, before.heap, after.heap, before.resident,
+                after.resident);
     EXPECT_EQ(after.descriptors, before.descriptors) << what;
     EXPECT_LE(after.heap - before.heap, kHeapAllowanceBytes) << what;
 }
