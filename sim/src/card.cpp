@@ -245,6 +245,14 @@ CardFile* Card::find_by_short_id(std::uint8_t short_id) {
 
 CardFile* Card::current_ef() { return state_.current_ef ? find_file(*state_.current_ef) : nullptr; }
 
+Card::BinaryTarget Card::binary_target(std::uint8_t p1, std::uint8_t p2) {
+    if (p1 & kShortIdFlag) {
+        CardFile* file = find_by_short_id(p1 & kShortIdMask);
+        return {file, p2, sw::kFileNotFound};
+    }
+    return {current_ef(), static_cast<std::size_t>(p1) << 8 | p2, sw::kNoCurrentFile};
+}
+
 CardResponse Card::select_file(std::span<const std::uint8_t> bytes) {
     constexpr std::uint8_t kSelectAny = 0x00;
     constexpr std::uint8_t kSelectChild = 0x02;
@@ -276,17 +284,10 @@ CardResponse Card::read_binary(std::span<const std::uint8_t> bytes) {
     Apdu apdu{bytes};
     if (apdu.cla() != kClaPlain) return status(sw::kClaNotSupported);
     if (bytes.size() != kHeaderBytes) return status(sw::kWrongLength);
-    CardFile* file = nullptr;
-    std::size_t offset = 0;
-    if (apdu.p1() & kShortIdFlag) {
-        file = find_by_short_id(apdu.p1() & kShortIdMask);
-        if (file == nullptr) return status(sw::kFileNotFound);
-        offset = apdu.p2();
-    } else {
-        file = current_ef();
-        if (file == nullptr) return status(sw::kNoCurrentFile);
-        offset = static_cast<std::size_t>(apdu.p1()) << 8 | apdu.p2();
-    }
+    const BinaryTarget target = binary_target(apdu.p1(), apdu.p2());
+    if (target.file == nullptr) return status(target.missing);
+    CardFile* file = target.file;
+    const std::size_t offset = target.offset;
     if (file->kind != FileKind::binary && file->kind != FileKind::purse_value) return status(sw::kNotAllowedOnFile);
     state_.current_ef = file->id;
     if (file->read_needs_code && !state_.code_verified) return status(sw::kSecurityNotSatisfied);
@@ -330,17 +331,10 @@ CardResponse Card::write_binary(std::span<const std::uint8_t> bytes) {
     Apdu apdu{bytes};
     if (apdu.cla() != kClaPlain && apdu.cla() != kClaProtected) return status(sw::kClaNotSupported);
     if (!apdu.lc_matches()) return status(sw::kWrongLength);
-    CardFile* file = nullptr;
-    std::size_t offset = 0;
-    if (apdu.p1() & kShortIdFlag) {
-        file = find_by_short_id(apdu.p1() & kShortIdMask);
-        if (file == nullptr) return status(sw::kFileNotFound);
-        offset = apdu.p2();
-    } else {
-        file = current_ef();
-        if (file == nullptr) return status(sw::kNoCurrentFile);
-        offset = static_cast<std::size_t>(apdu.p1()) << 8 | apdu.p2();
-    }
+    const BinaryTarget target = binary_target(apdu.p1(), apdu.p2());
+    if (target.file == nullptr) return status(target.missing);
+    CardFile* file = target.file;
+    const std::size_t offset = target.offset;
     state_.current_ef = file->id;
     if (apdu.cla() == kClaProtected) {
         if (file->kind == FileKind::key) return key_record(bytes, *file);

@@ -92,6 +92,16 @@ private:
     CardFile* find_by_short_id(std::uint8_t short_id);
     CardFile* current_ef();
 
+    // The file and offset a binary access names: by short identifier in P1
+    // with the offset in P2, or the current file with the offset in P1 P2.
+    // `missing` is the status word when no such file exists.
+    struct BinaryTarget {
+        CardFile* file;
+        std::size_t offset;
+        std::uint16_t missing;
+    };
+    BinaryTarget binary_target(std::uint8_t p1, std::uint8_t p2);
+
     CardState state_;
     std::mt19937_64 random_;
     bool spoil_mac_ = false;
