@@ -127,8 +127,9 @@ ORVEL_API int OrvelRdRec(int port, unsigned char cla, unsigned char p1,
 /* UPDATE BINARY (0xD6) / WRITE BINARY (0xD0) of len data bytes, then GET
  * RESPONSE. With cla 0x04 the MAC variant: three MAC bytes go with the
  * command and three of the card's answer must match (else 5); keyA, keyB are
- * read only then. len 0..118 (0..115 with MAC); otherwise nothing is sent
- * and the result is 1. The card is powered off on results 1 and 2. 0-5. */
+ * read only then. len 0..118 (0..115 with MAC); otherwise the command block
+ * is not sent and the result is 1. The card is powered off on results 1 and
+ * 2 (so a refused length still sends the power-down). 0-5. */
 ORVEL_API int OrvelUpdBin(int port, unsigned char cla, unsigned char p1,
                           unsigned char p2, int len, const unsigned char *data,
                           const unsigned char *keyA, const unsigned char *keyB);
@@ -138,8 +139,9 @@ ORVEL_API int OrvelWrBin(int port, unsigned char cla, unsigned char p1,
                          const unsigned char *keyB);
 
 /* Single-exchange UPDATE BINARY / WRITE BINARY of len bytes, no MAC, no
- * follow-up. len 0..118; otherwise nothing is sent and the result is 1. The
- * card is powered off on results 1 and 2. 0-2. */
+ * follow-up. len 0..118; otherwise the command block is not sent and the
+ * result is 1. The card is powered off on results 1 and 2 (so a refused
+ * length still sends the power-down). 0-2. */
 ORVEL_API int OrvelUpdBinPurse(int port, unsigned char cla, unsigned char p1,
                                unsigned char p2, int len,
                                const unsigned char *data);
