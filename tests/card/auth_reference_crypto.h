@@ -15,6 +15,24 @@ namespace auth_reference {
 
 using Block = std::array<std::uint8_t, 8>;
 
+// A key output as the library hands it back: 8 bytes and a 0x00.
+using Buffer9 = std::array<unsigned char, 9>;
+inline constexpr unsigned char kSentinel = 0xEE;
+
+// Filled with kSentinel, so a test sees what a failing call left untouched.
+inline Buffer9 sentinel_buffer() {
+    Buffer9 b;
+    b.fill(kSentinel);
+    return b;
+}
+
+// bytes followed by the 0x00 the library writes after a key.
+inline Buffer9 terminated(const Block& bytes) {
+    Buffer9 b{};
+    std::copy(bytes.begin(), bytes.end(), b.begin());
+    return b;
+}
+
 inline Block des(std::span<const std::uint8_t> key, std::span<const std::uint8_t> in, bool encrypt) {
     DES_cblock key_block;
     std::copy_n(key.begin(), 8, key_block);

@@ -19,11 +19,13 @@
 namespace {
 
 using auth_reference::Block;
-using Buffer9 = std::array<unsigned char, 9>;
+using auth_reference::Buffer9;
+using auth_reference::kSentinel;
+using auth_reference::sentinel_buffer;
+using auth_reference::terminated;
 
 constexpr int kPort = 9;
 constexpr int kReadTimeoutMs = 50;
-constexpr unsigned char kSentinel = 0xEE;
 
 // The default simulated card's keys.
 const Block kAuthKeyA{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
@@ -37,18 +39,6 @@ const Block kMasterKey{0x8C, 0xA6, 0x4D, 0xE9, 0xC1, 0xB1, 0x23, 0xA7};
 // 0xC0. In its reply text, characters 6 and on spell the cryptogram.
 const sim::FrameMatch kKeyFileAnswer{0xDB, 0x80, 0xC0};
 constexpr std::size_t kCryptogramText = 6;
-
-Buffer9 sentinel_buffer() {
-    Buffer9 b;
-    b.fill(kSentinel);
-    return b;
-}
-
-Buffer9 terminated(const Block& bytes) {
-    Buffer9 b{};
-    std::copy(bytes.begin(), bytes.end(), b.begin());
-    return b;
-}
 
 class SimulatedAuthTest : public ::testing::Test {
 protected:

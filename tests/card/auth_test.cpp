@@ -72,22 +72,12 @@ namespace card_test {
 namespace {
 
 using auth_reference::Block;
+using auth_reference::Buffer9;
+using auth_reference::kSentinel;
+using auth_reference::sentinel_buffer;
+using auth_reference::terminated;
 using testing_support::hex_frame;
 
-using Buffer9 = std::array<unsigned char, 9>;
-constexpr unsigned char kSentinel = 0xEE;
-
-Buffer9 sentinel_buffer() {
-    Buffer9 b;
-    b.fill(kSentinel);
-    return b;
-}
-
-Buffer9 terminated(const Block& key) {
-    Buffer9 b{};
-    std::copy(key.begin(), key.end(), b.begin());
-    return b;
-}
 
 class AuthTest : public CardLineTest {
 protected:

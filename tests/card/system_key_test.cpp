@@ -21,10 +21,12 @@ namespace card_test {
 namespace {
 
 using auth_reference::Block;
+using auth_reference::Buffer9;
+using auth_reference::kSentinel;
+using auth_reference::sentinel_buffer;
+using auth_reference::terminated;
 using Record = std::array<std::uint8_t, 16>;
-using Buffer9 = std::array<unsigned char, 9>;
 
-constexpr unsigned char kSentinel = 0xEE;
 constexpr auto kUp = Step::power_up;
 constexpr auto kDown = Step::power_down;
 constexpr auto kInfo = Step::get_info;
@@ -33,18 +35,6 @@ constexpr auto kKeyGr = Step::key_file_response;
 constexpr auto kWrite = Step::update_binary;
 
 const Block kMasterKey{0x8C, 0xA6, 0x4D, 0xE9, 0xC1, 0xB1, 0x23, 0xA7};
-
-Buffer9 sentinel_buffer() {
-    Buffer9 b;
-    b.fill(kSentinel);
-    return b;
-}
-
-Buffer9 terminated(const Block& bytes) {
-    Buffer9 b{};
-    std::copy(bytes.begin(), bytes.end(), b.begin());
-    return b;
-}
 
 // The record layout, built here from its definition.
 Record plain_record(const Block& system_key, std::uint8_t p1, std::uint8_t p2) {
