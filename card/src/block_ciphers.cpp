@@ -28,6 +28,19 @@ void from_hex(const BlockHex& text, BlockOut out) {
     std::copy_n(decoded.value.begin(), kBlockBytes, out.begin());
 }
 
+// Runs one of the exported triple-DES functions on a block and keys given as
+// bytes, through the hex text they take.
+using TripleDesOnHex = void (*)(const char*, char*, const char*, const char*);
+
+void triple_des_on_hex(TripleDesOnHex cipher, BlockIn block, BlockIn key1, BlockIn key2, BlockOut out) {
+    Wiped<BlockHex> in_hex, key1_hex, key2_hex, out_hex;
+    to_hex(block, in_hex.value);
+    to_hex(key1, key1_hex.value);
+    to_hex(key2, key2_hex.value);
+    cipher(in_hex.value.data(), out_hex.value.data(), key1_hex.value.data(), key2_hex.value.data());
+    from_hex(out_hex.value, out);
+}
+
 }  // namespace
 
 void des_encrypt_block(BlockIn block, BlockIn key, BlockOut out) {
@@ -39,23 +52,11 @@ void des_encrypt_block(BlockIn block, BlockIn key, BlockOut out) {
 }
 
 void triple_des_encrypt_block(BlockIn block, BlockIn key1, BlockIn key2, BlockOut out) {
-    Wiped<BlockHex> in_hex, key1_hex, key2_hex, out_hex;
-    to_hex(block, in_hex.value);
-    to_hex(key1, key1_hex.value);
-    to_hex(key2, key2_hex.value);
-    Triple_DES_Encryption(in_hex.value.data(), out_hex.value.data(), key1_hex.value.data(),
-                          key2_hex.value.data());
-    from_hex(out_hex.value, out);
+    triple_des_on_hex(Triple_DES_Encryption, block, key1, key2, out);
 }
 
 void triple_des_decrypt_block(BlockIn block, BlockIn key1, BlockIn key2, BlockOut out) {
-    Wiped<BlockHex> in_hex, key1_hex, key2_hex, out_hex;
-    to_hex(block, in_hex.value);
-    to_hex(key1, key1_hex.value);
-    to_hex(key2, key2_hex.value);
-    Triple_DES_Decryption(in_hex.value.data(), out_hex.value.data(), key1_hex.value.data(),
-                          key2_hex.value.data());
-    from_hex(out_hex.value, out);
+    triple_des_on_hex(Triple_DES_Decryption, block, key1, key2, out);
 }
 
 std::uint8_t key_check_byte(BlockIn key) {
